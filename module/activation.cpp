@@ -1,0 +1,66 @@
+#include "module/activation.h"
+
+#include "module/callbacks.h"
+#include "module/host_services.h"
+
+namespace kerrowbend {
+
+int activateNodeHandler(int version, GlobalFunc global, void *local,
+                        const NodeHandlerCallbacks &node) {
+  if (version != 2 && version != 3) return kBadVersion;
+
+  fetchHostServices(global);
+  const int productVer = productVersion(global);
+  if (node.keepsHostVersion) hostVersion = productVer;
+
+  if (hostServices.inputFuncs == nullptr || hostServices.outputFuncs == nullptr ||
+      hostServices.nodeFuncs == nullptr) {
+    return kMissingService;
+  }
+
+  // A host that hands over no record (or a record without its instance
+  // table) has nowhere to take the callbacks; writing through it would crash.
+  auto *handler = static_cast<NodeHandler *>(local);
+  if (handler == nullptr || handler->inst == nullptr) return kMissingRecord;
+
+  InstanceFuncs &inst = *handler->inst;
+  inst.priv = reinterpret_cast<void *>(global);
+  inst.create = node.create;
+  inst.destroy = node.destroy;
+  inst.copy = node.copy;
+  inst.load = node.load;
+  inst.save = node.save;
+
+  if (handler->item != nullptr) {
+    itemFuncsPresent = 1;
+    handler->item->useItems = noItemsUsed;
+    handler->item->changeId = ignoreItemIdChange;
+  } else {
+    itemFuncsPresent = 0;
+  }
+
+  if (handler->rend != nullptr) {
+    handler->rend->init = renderInitNothing;
+    handler->rend->cleanup = renderCleanupNothing;
+    handler->rend->newTime = node.newTime;
+  }
+
+  handler->evaluate = node.evaluate;
+  return kActivated;
+}
+
+int activateNodeInterface(int version, void *local, PanelBuildFunc buildPanel) {
+  if (version != 4) return kBadVersion;
+  auto *record = static_cast<InterfaceRecord *>(local);
+  if (record == nullptr) return kMissingRecord;
+  // The panel service comes from the first handler activation; an interface
+  // activated before any handler has none to build with.
+  if (hostServices.panelFuncs == nullptr) return kMissingService;
+
+  record->panel = buildPanel(record->inst);
+  record->options = nullptr;
+  record->command = nullptr;
+  return kActivated;
+}
+
+}  // namespace kerrowbend

@@ -1,0 +1,35 @@
+// Callbacks both nodes hand to the host.
+#ifndef KERROWBEND_MODULE_CALLBACKS_H
+#define KERROWBEND_MODULE_CALLBACKS_H
+
+#include "host/handler.h"
+#include "host/types.h"
+
+namespace kerrowbend {
+
+// Every instance record of this module starts with its panel, so callbacks
+// shared by both nodes can reach the panel without knowing the node.
+struct InstanceHead {
+  PanelId panel;
+};
+
+extern "C" {
+
+// Given with every node input: a connection made or broken changes what the
+// panel may show (a name field is withheld while its input is plugged), so
+// the panel is refreshed. Returns 1.
+int refreshPanelOnInputEvent(void *instance, InputId input, int event, int connectionType);
+
+// The nodes depend on no scene items by id (the reference object is found
+// by name at each new time), so there is nothing to report or remap.
+const ItemId *noItemsUsed(void *instance);
+void ignoreItemIdChange(void *instance, const ItemId *ids);
+
+// Nothing is prepared before rendering or kept after it.
+Error renderInitNothing(void *instance, int mode);
+void renderCleanupNothing(void *instance);
+}
+
+}  // namespace kerrowbend
+
+#endif

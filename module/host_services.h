@@ -1,0 +1,48 @@
+// Module-wide state: the host services fetched at the first handler
+// activation, and what every handler activation learns of the host. One copy
+// per loaded module; written only during activation, read everywhere else.
+#ifndef KERROWBEND_MODULE_HOST_SERVICES_H
+#define KERROWBEND_MODULE_HOST_SERVICES_H
+
+#include "host/node_io.h"
+#include "host/panel.h"
+#include "host/scene.h"
+#include "host/types.h"
+
+namespace kerrowbend {
+
+struct HostServices {
+  GlobalFunc global;  // the lookup routine handed to the first handler activation
+  const ItemInfo *itemInfo;
+  const NodeFuncs *nodeFuncs;
+  const NodeInputFuncs *inputFuncs;
+  const NodeOutputFuncs *outputFuncs;
+  const SceneObjects *sceneObjects;
+  const ObjectInfo *objectInfo;
+  const PanelFuncs *panelFuncs;
+};
+
+extern HostServices hostServices;
+
+// The host version as major * 10 + minor (10.1 gives 101); kept by the
+// single-reference node's activation, read by its evaluation.
+extern int hostVersion;
+
+// 1 when the last successful handler activation was given an item table.
+// Hosts without one cannot track the items a node depends on, so both nodes
+// then pass normals through.
+extern int itemFuncsPresent;
+
+// Looks every service up once per module lifetime; later calls do nothing.
+void fetchHostServices(GlobalFunc global);
+
+// The host version from "Product Info", looked up through global.
+int productVersion(GlobalFunc global);
+
+// Walks the scene's object items in host order and reports whether item is
+// among them. False without the item-info service.
+bool isSceneObject(ItemId item);
+
+}  // namespace kerrowbend
+
+#endif

@@ -1,0 +1,157 @@
+// The node's panel: three controls bound to the instance's settings. The
+// panel keeps no values of its own; it reads and writes the instance
+// through the get and set callbacks below.
+#include <cstdint>
+
+#include "module/host_services.h"
+#include "single_node/instance.h"
+
+namespace kerrowbend {
+namespace {
+
+constexpr uint32_t kReferenceObjectId = 0x8001;
+constexpr uint32_t kInvertId = 0x8002;
+constexpr uint32_t kWeightMapId = 0x8003;
+
+const PanelControl kControls[] = {
+    {kReferenceObjectId, "Reference Object", "sPresetText"},
+    {kInvertId, "Invert Vector", "iBoolean"},
+    {kWeightMapId, "WeightMap", "sPresetText"},
+    {0, nullptr, nullptr},
+};
+
+const PanelDataDesc kData[] = {
+    {kReferenceObjectId, "ReferenceObject", "string"},
+    {kInvertId, "InvertVector", "integer"},
+    {kWeightMapId, "WeightMap", "string"},
+    {0, nullptr, nullptr},
+};
+
+bool isConnected(InputId input) { return hostServices.inputFuncs->check(input) != 0; }
+
+// The scene's object item at position index in host order, or null. Walks
+// afresh every time so the choices follow the scene as it is now.
+ItemId objectAt(int index) {
+  const ItemInfo &items = *hostServices.itemInfo;
+  int position = 0;
+  for (ItemId it = items.first(ITEM_TYPE_OBJECT, nullptr); it != nullptr; it = items.next(it)) {
+    if (position == index) return it;
+    ++position;
+  }
+  return nullptr;
+}
+
+extern "C" {
+
+// A name is withheld while its input is plugged: the input, not the name,
+// then decides, and the panel shows that.
+void *getSetting(void *instance, uint32_t vid) {
+  auto *inst = static_cast<DragInstance *>(instance);
+  if (inst == nullptr) return nullptr;
+  switch (vid) {
+    case kReferenceObjectId:
+      return isConnected(inst->referenceInput) ? nullptr : inst->referenceObjectName;
+    case kInvertId:
+      return &inst->invert;
+    case kWeightMapId:
+      return isConnected(inst->weightInput) ? nullptr : inst->weightMapName;
+    default:
+      return nullptr;
+  }
+}
+
+// Writes the one field. A plugged input does not stop a name from being set;
+// the reference object is looked up again at the next new time.
+int setSetting(void *instance, uint32_t vid, void *value) {
+  auto *inst = static_cast<DragInstance *>(instance);
+  if (inst == nullptr || value == nullptr) return 0;
+  switch (vid) {
+    case kReferenceObjectId:
+      storeName(inst->referenceObjectName, static_cast<const char *>(value));
+      return 1;
+    case kInvertId:
+      inst->invert = *static_cast<const int32_t *>(value);
+      return 1;
+    case kWeightMapId:
+      storeName(inst->weightMapName, static_cast<const char *>(value));
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+int objectCount(void * /*context*/) {
+  if (hostServices.itemInfo == nullptr) return 0;
+  const ItemInfo &items = *hostServices.itemInfo;
+  int count = 0;
+  for (ItemId it = items.first(ITEM_TYPE_OBJECT, nullptr); it != nullptr; it = items.next(it)) {
+    ++count;
+  }
+  return count;
+}
+
+const char *objectName(void * /*context*/, int index) {
+  if (hostServices.itemInfo == nullptr) return "";
+  const ItemId item = objectAt(index);
+  return item != nullptr ? hostServices.itemInfo->name(item) : "";
+}
+
+int weightMapCount(void * /*context*/) {
+  if (hostServices.sceneObjects == nullptr) return 0;
+  return hostServices.sceneObjects->numVMaps(VMAP_TYPE_WEIGHT);
+}
+
+const char *weightMapName(void * /*context*/, int index) {
+  if (hostServices.sceneObjects == nullptr) return "";
+  return hostServices.sceneObjects->vmapName(VMAP_TYPE_WEIGHT, index);
+}
+
+}  // extern "C"
+
+// Hint arrays carry tags and ids in pointer-sized slots.
+void *hintValue(uintptr_t value) {
+  return reinterpret_cast<void *>(value);  // NOLINT(performance-no-int-to-ptr)
+}
+
+template <typename Function>
+void *hintFunction(Function function) {
+  return reinterpret_cast<void *>(function);
+}
+
+}  // namespace
+
+extern "C" PanelId buildDragPanel(void *instance) {
+  auto *inst = static_cast<DragInstance *>(instance);
+  if (inst == nullptr) return nullptr;
+  // One panel per instance, built once: a later activation hands it back
+  // without a word to the host.
+  if (inst->panel != nullptr) return inst->panel;
+
+  const PanelFuncs &panels = *hostServices.panelFuncs;
+  const char *nodeName = hostServices.nodeFuncs->nodeName(inst->node);
+  inst->panel = panels.create(PANEL_TYPE_VIEW, kControls);
+  if (inst->panel == nullptr) return nullptr;
+
+  panels.describe(inst->panel, kData, getSetting, setSetting);
+  void *hints[] = {
+      hintValue(PANEL_HINT_LABEL),
+      hintValue(0),
+      const_cast<char *>(nodeName),
+      hintValue(0),
+      hintValue(PANEL_HINT_POPUP_FUNCS),
+      hintValue(kReferenceObjectId),
+      hintFunction(objectCount),
+      hintFunction(objectName),
+      hintValue(PANEL_HINT_POPUP_FUNCS),
+      hintValue(kWeightMapId),
+      hintFunction(weightMapCount),
+      hintFunction(weightMapName),
+      hintValue(0),
+  };
+  panels.hint(inst->panel, 0, hints);
+  panels.viewInst(inst->panel, inst);
+  panels.setData(inst->panel, 0, inst);
+  return inst->panel;
+}
+
+}  // namespace kerrowbend
