@@ -15,7 +15,7 @@ extern "C" {
 
 /* The host's global lookup routine: gives the service table registered under
  * serviceName, or null when the host has none. The module always passes
- * useMode 0. [main-thread] */
+ * useMode 0. [thread-safe]: evaluation looks services up on render threads. */
 typedef void *(*GlobalFunc)(const char *serviceName, int useMode);
 
 /* An error text handed back to the host; null means no error. */

@@ -1,0 +1,72 @@
+#include "hostsim/call_log.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace hostsim {
+
+void Counters::reset() {
+  for (auto *counter : {&itemFirst, &itemNext, &meshInfoObtained, &meshReleased, &vmapLookupV1,
+                        &vmapLookupV2, &lookups, &setValue}) {
+    counter->store(0, std::memory_order_relaxed);
+  }
+}
+
+void CallLog::record(std::string_view what) {
+  if (!recording()) return;
+  append(std::string(what));
+}
+
+void CallLog::record(std::string_view what, std::string_view arg) {
+  if (!recording()) return;
+  std::string entry(what);
+  entry += ' ';
+  entry += arg;
+  append(std::move(entry));
+}
+
+void CallLog::record(std::string_view what, long long number) {
+  if (!recording()) return;
+  append(std::string(what) + ' ' + std::to_string(number));
+}
+
+void CallLog::record(std::string_view what, std::string_view arg, long long number) {
+  if (!recording()) return;
+  std::string entry(what);
+  entry += ' ';
+  entry += arg;
+  entry += ' ';
+  entry += std::to_string(number);
+  append(std::move(entry));
+}
+
+void CallLog::append(std::string entry) {
+  std::lock_guard lock(mutex_);
+  entries_.push_back(std::move(entry));
+}
+
+std::vector<std::string> CallLog::entries() const {
+  std::lock_guard lock(mutex_);
+  return entries_;
+}
+
+void CallLog::clear() {
+  std::lock_guard lock(mutex_);
+  entries_.clear();
+}
+
+std::size_t CallLog::count(std::string_view entry) const {
+  std::lock_guard lock(mutex_);
+  return static_cast<std::size_t>(std::count(entries_.begin(), entries_.end(), entry));
+}
+
+std::vector<std::string> CallLog::withPrefix(std::string_view prefix) const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> found;
+  for (const auto &entry : entries_) {
+    if (entry.starts_with(prefix)) found.push_back(entry);
+  }
+  return found;
+}
+
+}  // namespace hostsim

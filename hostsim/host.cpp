@@ -1,0 +1,134 @@
+#include "hostsim/host.h"
+
+#include <stdexcept>
+
+namespace hostsim {
+
+namespace {
+
+// Read by every service call, from any thread; written only when a Host is
+// made or destroyed.
+std::atomic<Host *> currentHost{nullptr};
+
+}  // namespace
+
+Host::Host()
+    : nodeFuncs_(nodeFuncsTable()),
+      nodeInputFuncs_(nodeInputFuncsTable()),
+      nodeOutputFuncs_(nodeOutputFuncsTable()) {
+  Host *expected = nullptr;
+  if (!currentHost.compare_exchange_strong(expected, this)) {
+    throw std::logic_error("hostsim: a Host already exists; only one can be current at a time");
+  }
+  available_.fill(true);
+}
+
+Host::Host(const std::string &modulePath) : Host() { loadModule(modulePath); }
+
+Host::~Host() {
+  unloadModule();
+  Host *self = this;
+  currentHost.compare_exchange_strong(self, nullptr);
+}
+
+Host *Host::current() { return currentHost.load(std::memory_order_acquire); }
+
+void Host::loadModule(const std::string &path) {
+  if (module_ != nullptr) {
+    throw std::logic_error("hostsim: a module is loaded already ('" + module_->path() + "')");
+  }
+  module_ = ModuleFile::open(path);
+}
+
+void Host::unloadModule() {
+  destroyNodes();
+  // Shutdown and unload; nodes and records stay readable, but nothing that
+  // calls into the module may be used any more.
+  module_.reset();
+}
+
+const ModuleFile &Host::module() const {
+  if (module_ == nullptr) throw std::logic_error("hostsim: no module is loaded");
+  return *module_;
+}
+
+const ServerRecord &Host::server(const char *className, const std::string &name) const {
+  const ServerRecord *record = module().findServer(className, name);
+  if (record == nullptr || record->activate == nullptr) {
+    throw std::invalid_argument("hostsim: the module has no " + std::string(className) +
+                                " server named '" + name + "' with an activate routine");
+  }
+  return *record;
+}
+
+int Host::activateHandler(const std::string &name, int version, const HandlerOptions &options) {
+  const ServerRecord &record = server("NodeHandler", name);
+  activations_.push_back(std::make_unique<HandlerActivation>());
+  HandlerActivation &activation = *activations_.back();
+  activation.server = name;
+  activation.version = version;
+  activation.instance = options.instance;
+  activation.items = options.items;
+  activation.render = options.render;
+  activation.record.inst = &activation.instance;
+  activation.record.item = options.itemTable ? &activation.items : nullptr;
+  activation.record.rend = options.renderTable ? &activation.render : nullptr;
+  activation.record.evaluate = options.evaluate;
+  activation.record.preview = options.preview;
+  activation.record.flags = options.flags;
+  activation.result = record.activate(version, global(), &activation.record, options.serverData);
+  return activation.result;
+}
+
+HandlerActivation *Host::handler(const std::string &name) const {
+  for (auto it = activations_.rbegin(); it != activations_.rend(); ++it) {
+    if ((*it)->server == name) return it->get();
+  }
+  return nullptr;
+}
+
+int Host::activateInterface(const std::string &name, int version, InterfaceRecord *record,
+                            void *serverData) {
+  return server("NodeInterface", name).activate(version, global(), record, serverData);
+}
+
+Node &Host::createNode(const std::string &name, const std::string &nodeName) {
+  HandlerActivation *activation = handler(name);
+  if (activation == nullptr) {
+    throw std::logic_error("hostsim: handler server '" + name + "' has not been activated");
+  }
+  const InstanceFuncs *funcs = activation->record.inst;
+  if (funcs == nullptr || funcs->create == nullptr) {
+    throw std::logic_error("hostsim: handler server '" + name + "' installed no create");
+  }
+  nodes_.push_back(std::unique_ptr<Node>(new Node(*this, *activation, nodeName)));
+  Node &node = *nodes_.back();
+  Error error = nullptr;
+  node.instance_ = funcs->create(funcs->priv, node.id(), &error);
+  if (error != nullptr) {
+    node.createError_ = error;
+    node.createErrorSet_ = true;
+  }
+  return node;
+}
+
+Node *Host::findNode(NodeId id) const {
+  for (const auto &node : nodes_) {
+    if (node->id() == id) return node.get();
+  }
+  return nullptr;
+}
+
+void Host::newTime(int frame, double time) {
+  scene_.setFrame(frame);
+  scene_.setTime(time);
+  for (const auto &node : nodes_) {
+    if (!node->destroyed()) node->newTime(frame, time);
+  }
+}
+
+void Host::destroyNodes() {
+  for (const auto &node : nodes_) node->destroy();
+}
+
+}  // namespace hostsim

@@ -1,0 +1,151 @@
+// The simulated host: a whole host for tests, tools and benchmarks.
+//
+//   hostsim::Host host("build/kerrowbend.p");      // load, startup
+//   host.setProductVersion(10, 1);
+//   auto &cube = host.scene().addObject("Cube");
+//   ASSERT_EQ(host.activateHandler("Kerrowbend"), 0);
+//   hostsim::Node &node = host.createNode("Kerrowbend", "Kerrowbend (1)");
+//   node.connect("Weight", 0.5);
+//   host.newTime(0, 0.0);
+//   auto result = node.evaluate(hostsim::makeSpot({0, 0, 1}, cube.id()));
+//   EXPECT_TRUE(result.setOnce());
+//   EXPECT_TRUE(host.log().contains("lookup LW Time Info"));
+//   std::string text = node.save(hostsim::BlockForm::Text);
+//   // ~Host: destroys the remaining instances, shutdown, unload.
+//
+// The contract's GlobalFunc and ItemInfo::first carry no context, so the
+// host that answers them is a process-wide "current host": constructing a
+// Host makes it current, and only one may exist at a time.
+#ifndef KERROWBEND_HOSTSIM_HOST_H
+#define KERROWBEND_HOSTSIM_HOST_H
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/handler.h"
+#include "host/module.h"
+#include "host/node_io.h"
+#include "hostsim/call_log.h"
+#include "hostsim/handler.h"
+#include "hostsim/loader.h"
+#include "hostsim/node.h"
+#include "hostsim/panel.h"
+#include "hostsim/scene.h"
+#include "hostsim/services.h"
+
+namespace hostsim {
+
+// The product code of a host version: minor in bits 16-19, major in 20-23.
+constexpr uintptr_t productCodeFor(int major, int minor) {
+  return (static_cast<uintptr_t>(major & 0xF) << 20) | (static_cast<uintptr_t>(minor & 0xF) << 16);
+}
+
+class Host {
+ public:
+  // Throws std::logic_error when another Host exists.
+  Host();
+  // Host() and loadModule(modulePath).
+  explicit Host(const std::string &modulePath);
+  // Destroys the instances still alive (in creation order), then unloads
+  // the module.
+  ~Host();
+  Host(const Host &) = delete;
+  Host &operator=(const Host &) = delete;
+
+  // The current host, or null. [thread-safe]
+  static Host *current();
+
+  // Loads a module file (a fresh copy, see ModuleFile); throws LoadError.
+  void loadModule(const std::string &path);
+  // Destroys the instances still alive and unloads the module.
+  void unloadModule();
+  bool moduleLoaded() const { return module_ != nullptr; }
+  // The loaded module; throws std::logic_error when none is loaded.
+  const ModuleFile &module() const;
+
+  // ---- services ----
+  // The lookup routine handed to activations.
+  GlobalFunc global() const { return &globalLookup; }
+  // What global() answers for name, counted and logged as the module's
+  // lookups are.
+  void *lookup(const char *name);
+  // Every name answers by default. Throws std::invalid_argument for a name
+  // that is not one of the contract's lookup names.
+  void setServiceAvailable(std::string_view name, bool available);
+  void setServiceAvailable(Service service, bool available);
+  bool serviceAvailable(Service service) const;
+  void setAllServicesAvailable(bool available);
+  // How often each name was looked up (any name, with an unknown one
+  // counted apart). [thread-safe]
+  long lookupCount(std::string_view name) const;
+  long unknownLookupCount() const;
+
+  // The "Product Info" answer; default version 10.1. A code of 0 makes the
+  // lookup answer null, as an absent service does.
+  void setProductVersion(int major, int minor) { productCode_ = productCodeFor(major, minor); }
+  void setProductCode(uintptr_t code) { productCode_ = code; }
+  uintptr_t productCode() const { return productCode_; }
+
+  CallLog &log() { return log_; }
+  Scene &scene() { return scene_; }
+  PanelService &panels() { return panels_; }
+
+  // ---- servers ----
+  // Activates the module's "NodeHandler" server of that name with a fresh
+  // NodeHandler record set up from options; gives what the activation
+  // returned. Throws std::invalid_argument when the module has no such
+  // server.
+  int activateHandler(const std::string &server, int version = 3,
+                      const HandlerOptions &options = {});
+  // The latest activation of a handler server, or null. Every activation's
+  // record stays alive, at its address, until the host is destroyed.
+  HandlerActivation *handler(const std::string &server) const;
+  const std::vector<std::unique_ptr<HandlerActivation>> &activations() const {
+    return activations_;
+  }
+  // Activates the "NodeInterface" server of that name with record (which
+  // may be null); gives what it returned. Throws like activateHandler.
+  int activateInterface(const std::string &server, int version, InterfaceRecord *record,
+                        void *serverData = nullptr);
+
+  // ---- nodes ----
+  // Places a node of a handler server (its latest activation) and calls
+  // InstanceFuncs::create. Throws std::logic_error when the server was not
+  // activated or installed no create.
+  Node &createNode(const std::string &server, const std::string &nodeName);
+  // Every node placed, in order, also the destroyed ones.
+  const std::vector<std::unique_ptr<Node>> &nodes() const { return nodes_; }
+  Node *findNode(NodeId id) const;
+  // Sets the scene's time and frame, then calls every live node's newTime.
+  void newTime(int frame, double time);
+
+ private:
+  void destroyNodes();
+  // The module's server of that class and name; throws when there is none.
+  const ServerRecord &server(const char *className, const std::string &name) const;
+
+  CallLog log_;
+  Scene scene_{log_};
+  PanelService panels_{log_};
+  NodeFuncs nodeFuncs_;
+  NodeInputFuncs nodeInputFuncs_;
+  NodeOutputFuncs nodeOutputFuncs_;
+  std::array<bool, kServiceCount> available_{};
+  std::array<std::atomic<long>, kServiceCount> lookupCounts_{};
+  std::atomic<long> unknownLookups_{0};
+  uintptr_t productCode_ = productCodeFor(10, 1);
+
+  std::unique_ptr<ModuleFile> module_;
+  std::vector<std::unique_ptr<HandlerActivation>> activations_;
+  std::vector<std::unique_ptr<Node>> nodes_;
+};
+
+}  // namespace hostsim
+
+#endif

@@ -1,0 +1,63 @@
+// Loading a module file the way a host does, with fresh module-wide state.
+//
+// The module keeps state in its globals (the services it fetched, the host
+// version), and a dynamic loader hands back the already-loaded image when
+// the same file is opened twice. Each ModuleFile therefore loads a private
+// copy of the file under a unique temporary name, so every load starts from
+// the module's initial state, and removes the copy when it is closed.
+#ifndef KERROWBEND_HOSTSIM_LOADER_H
+#define KERROWBEND_HOSTSIM_LOADER_H
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/module.h"
+
+namespace hostsim {
+
+// Why a module could not be loaded, as one readable sentence.
+class LoadError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class ModuleFile {
+ public:
+  // Copies path to $TMPDIR (or /tmp), opens the copy with RTLD_NOW |
+  // RTLD_LOCAL, finds `_mod_descrip` and calls its startup routine. Throws
+  // LoadError when any step fails; nothing is left behind then.
+  static std::unique_ptr<ModuleFile> open(const std::string &path);
+
+  // Calls shutdown with the startup handle, closes the library and removes
+  // the temporary copy.
+  ~ModuleFile();
+  ModuleFile(const ModuleFile &) = delete;
+  ModuleFile &operator=(const ModuleFile &) = delete;
+
+  const ModuleDescriptor &descriptor() const { return *descriptor_; }
+  void *startupHandle() const { return handle_; }
+  // The records of the server list, without its closing all-null record.
+  const std::vector<const ServerRecord *> &servers() const { return servers_; }
+  // The server with this class and name, or null.
+  const ServerRecord *findServer(std::string_view className, std::string_view name) const;
+
+  const std::string &path() const { return path_; }
+  const std::string &loadedCopy() const { return copy_; }
+
+ private:
+  ModuleFile() = default;
+
+  std::string path_;
+  std::string copy_;
+  void *library_ = nullptr;
+  const ModuleDescriptor *descriptor_ = nullptr;
+  void *handle_ = nullptr;
+  std::vector<const ServerRecord *> servers_;
+};
+
+}  // namespace hostsim
+
+#endif

@@ -1,0 +1,61 @@
+// The names under which the simulated host answers lookups, and the lookup
+// routine itself.
+//
+// Every name can be switched off on its own, so a test can build a host that
+// offers, say, "LW Item Info 5" but not "LW Item Info 6". Fallback names of
+// one service give the very same table.
+#ifndef KERROWBEND_HOSTSIM_SERVICES_H
+#define KERROWBEND_HOSTSIM_SERVICES_H
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+#include "host/types.h"
+
+namespace hostsim {
+
+enum class Service : std::size_t {
+  ItemInfo6,
+  ItemInfo5,
+  NodeFuncs,
+  NodeInputFuncs3,
+  NodeInputFuncs2,
+  NodeOutputFuncs2,
+  NodeOutputFuncs,
+  SceneObjects7,
+  SceneObjects6,
+  ObjectInfo9,
+  ObjectInfo8,
+  ObjectInfo7,
+  TimeInfo,
+  ProductInfo,
+  Panel2,
+  Panel,
+};
+
+inline constexpr std::size_t kServiceCount = static_cast<std::size_t>(Service::Panel) + 1;
+
+// The lookup name of each service, indexed by Service.
+inline constexpr std::array<const char *, kServiceCount> kServiceNames = {
+    "LW Item Info 6",   "LW Item Info 5",    "NodeFuncs",        "NodeInputFuncs 3",
+    "NodeInputFuncs 2", "NodeOutputFuncs 2", "NodeOutputFuncs",  "Scene Objects 7",
+    "Scene Objects 6",  "LW Object Info 9",  "LW Object Info 8", "LW Object Info 7",
+    "LW Time Info",     "Product Info",      "LWXPanel 2",       "LWXPanel",
+};
+
+inline constexpr const char *serviceName(Service service) {
+  return kServiceNames[static_cast<std::size_t>(service)];
+}
+
+// The Service whose lookup name is name; false when no service has it.
+bool findService(std::string_view name, Service *service);
+
+// The GlobalFunc the simulated host hands to activations. It answers for
+// the current Host (Host::current()); with no current host it answers null.
+// [thread-safe], and allocation-free while the call log is not recording.
+void *globalLookup(const char *serviceName, int useMode);
+
+}  // namespace hostsim
+
+#endif

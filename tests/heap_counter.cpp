@@ -1,0 +1,64 @@
+// Replaces the C allocator entry points of the test executable. A module
+// loaded later with dlopen binds its malloc calls to these, since the
+// executable's definitions come first in the global lookup scope.
+#include "tests/heap_counter.h"
+
+#include <atomic>
+#include <cstdlib>
+
+extern "C" {
+void *__libc_malloc(std::size_t size);                      // NOLINT(bugprone-reserved-identifier)
+void *__libc_calloc(std::size_t count, std::size_t size);   // NOLINT(bugprone-reserved-identifier)
+void *__libc_realloc(void *pointer, std::size_t size);      // NOLINT(bugprone-reserved-identifier)
+void *__libc_memalign(std::size_t alignment, std::size_t size);  // NOLINT(bugprone-reserved-identifier)
+void __libc_free(void *pointer);                            // NOLINT(bugprone-reserved-identifier)
+}
+
+namespace {
+std::atomic<bool> counting{false};
+std::atomic<std::size_t> count{0};
+
+void note() {
+  if (counting.load(std::memory_order_relaxed)) count.fetch_add(1, std::memory_order_relaxed);
+}
+}  // namespace
+
+extern "C" {
+void *malloc(std::size_t size) {
+  note();
+  return __libc_malloc(size);
+}
+void *calloc(std::size_t n, std::size_t size) {
+  note();
+  return __libc_calloc(n, size);
+}
+void *realloc(void *pointer, std::size_t size) {
+  note();
+  return __libc_realloc(pointer, size);
+}
+void *aligned_alloc(std::size_t alignment, std::size_t size) {
+  note();
+  return __libc_memalign(alignment, size);
+}
+int posix_memalign(void **out, std::size_t alignment, std::size_t size) {
+  note();
+  void *p = __libc_memalign(alignment, size);
+  if (p == nullptr) return 12;  // ENOMEM
+  *out = p;
+  return 0;
+}
+void free(void *pointer) { __libc_free(pointer); }
+}
+
+namespace heapcount {
+
+Scope::Scope() {
+  count.store(0);
+  counting.store(true);
+}
+
+Scope::~Scope() { counting.store(false); }
+
+std::size_t Scope::allocations() const { return count.load(); }
+
+}  // namespace heapcount
