@@ -1,6 +1,6 @@
 // The multi-reference node's servers. Until its stages are built the node
-// is a safe placeholder: an instance the host can create and destroy, no
-// settings, and shading that hands the normal on unchanged.
+// is a safe placeholder: an instance the host can create and destroy, its
+// output, no settings, and shading that hands the normal on unchanged.
 #include "multi_node/server.h"
 
 #include <cstdlib>
@@ -26,6 +26,7 @@ void *createMultiInstance(void * /*priv*/, NodeId node, Error *error) {
     return nullptr;
   }
   inst->node = node;
+  hostServices.outputFuncs->create(node, CONNECTION_VECTOR, "World Normal");
   return inst;
 }
 

@@ -7,11 +7,12 @@
 #include <cstdlib>
 
 extern "C" {
-void *__libc_malloc(std::size_t size);                      // NOLINT(bugprone-reserved-identifier)
-void *__libc_calloc(std::size_t count, std::size_t size);   // NOLINT(bugprone-reserved-identifier)
-void *__libc_realloc(void *pointer, std::size_t size);      // NOLINT(bugprone-reserved-identifier)
-void *__libc_memalign(std::size_t alignment, std::size_t size);  // NOLINT(bugprone-reserved-identifier)
-void __libc_free(void *pointer);                            // NOLINT(bugprone-reserved-identifier)
+void *__libc_malloc(std::size_t size);                     // NOLINT(bugprone-reserved-identifier)
+void *__libc_calloc(std::size_t count, std::size_t size);  // NOLINT(bugprone-reserved-identifier)
+void *__libc_realloc(void *pointer, std::size_t size);     // NOLINT(bugprone-reserved-identifier)
+void *__libc_memalign(std::size_t alignment,
+                      std::size_t size);  // NOLINT(bugprone-reserved-identifier)
+void __libc_free(void *pointer);          // NOLINT(bugprone-reserved-identifier)
 }
 
 namespace {

@@ -1,0 +1,38 @@
+// Fixtures for tests that drive the built module through the simulated
+// host, as a real host would: every test gets its own host with a freshly
+// loaded copy of the module, so module-wide state starts empty each time.
+#ifndef KERROWBEND_TESTS_MODULE_FIXTURE_H
+#define KERROWBEND_TESTS_MODULE_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include "hostsim/host.h"
+
+namespace kerrowbend_test {
+
+inline constexpr const char *kSingle = "Kerrowbend";
+inline constexpr const char *kMulti = "KerrowbendMulti";
+
+// A host that offers every service (version 10.1) with the module loaded
+// and nothing activated yet.
+class ModuleTest : public ::testing::Test {
+ protected:
+  hostsim::Host host{KERROWBEND_MODULE_PATH};
+};
+
+// The single-reference node's handler activated (item and render tables
+// offered) and one node placed.
+class DragNodeTest : public ModuleTest {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(host.activateHandler(kSingle), 0);
+    node = &host.createNode(kSingle, "Kerrowbend (1)");
+    ASSERT_NE(node->instance(), nullptr);
+  }
+
+  hostsim::Node *node = nullptr;
+};
+
+}  // namespace kerrowbend_test
+
+#endif

@@ -1,0 +1,295 @@
+// What a host sees of the module file: the exported descriptor, the server
+// list, and the activation protocol both nodes share.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/module_fixture.h"
+
+namespace kerrowbend_test {
+namespace {
+
+using hostsim::HandlerOptions;
+using hostsim::makeSpot;
+using Names = std::vector<std::string>;
+
+Names lookups(const hostsim::Host &host) {
+  return const_cast<hostsim::Host &>(host).log().withPrefix("lookup ");
+}
+
+// The lookups of a first handler activation on a host that offers every
+// name: the first name of each service, then the product code.
+const Names kFirstChoiceLookups = {
+    "lookup LW Item Info 6",    "lookup NodeFuncs",       "lookup NodeInputFuncs 3",
+    "lookup NodeOutputFuncs 2", "lookup Scene Objects 7", "lookup LW Object Info 9",
+    "lookup LWXPanel 2",        "lookup Product Info",
+};
+
+// ---- descriptor and servers ------------------------------------------------
+
+using DescriptorTest = ModuleTest;
+
+TEST_F(DescriptorTest, CarriesTheProtocolCodesAndANonNullHandle) {
+  const ModuleDescriptor &d = host.module().descriptor();
+  EXPECT_EQ(d.sysSync, 0x04121994u);
+  EXPECT_EQ(d.sysVersion, 3u);
+  EXPECT_EQ(d.sysMachine, 0x300u);
+  EXPECT_EQ(host.module().startupHandle(), reinterpret_cast<void *>(4));
+}
+
+TEST_F(DescriptorTest, ListsEachNodeAsAHandlerAndAnInterfaceInOrder) {
+  const auto &servers = host.module().servers();
+  ASSERT_EQ(servers.size(), 4u);
+  const char *expected[4][2] = {{"NodeHandler", kSingle},
+                                {"NodeInterface", kSingle},
+                                {"NodeHandler", kMulti},
+                                {"NodeInterface", kMulti}};
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE("server " + std::to_string(i));
+    EXPECT_STREQ(servers[i]->className, expected[i][0]);
+    EXPECT_STREQ(servers[i]->name, expected[i][1]);
+    EXPECT_NE(servers[i]->activate, nullptr);
+  }
+}
+
+TEST_F(DescriptorTest, TagsNameTheNodeAndItsToolsGroup) {
+  for (const ServerRecord *server : host.module().servers()) {
+    SCOPED_TRACE(std::string(server->className) + " " + server->name);
+    const ServerTagInfo *tags = server->tagInfo;
+    ASSERT_NE(tags, nullptr);
+    EXPECT_STREQ(tags[0].string, server->name);
+    EXPECT_EQ(tags[0].tag, 0u);
+    EXPECT_STREQ(tags[1].string, "/Tools");
+    EXPECT_EQ(tags[1].tag, 0x70000u);
+    EXPECT_EQ(tags[2].string, nullptr);
+    EXPECT_EQ(tags[2].tag, 0u);
+  }
+  // Both servers of a node share one list.
+  const auto &servers = host.module().servers();
+  EXPECT_EQ(servers[0]->tagInfo, servers[1]->tagInfo);
+  EXPECT_EQ(servers[2]->tagInfo, servers[3]->tagInfo);
+}
+
+// ---- handler activation ----------------------------------------------------
+
+class HandlerVersionTest : public ModuleTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(HandlerVersionTest, RefusesAnUnknownVersionWithoutTouchingHostOrRecord) {
+  for (const char *server : {kSingle, kMulti}) {
+    SCOPED_TRACE(server);
+    EXPECT_EQ(host.activateHandler(server, GetParam()), 1);
+    const NodeHandler &record = host.handler(server)->record;
+    EXPECT_EQ(record.inst->create, nullptr);
+    EXPECT_EQ(record.evaluate, nullptr);
+  }
+  EXPECT_TRUE(lookups(host).empty()) << "no service may be fetched before the version passes";
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, HandlerVersionTest, ::testing::Values(-1, 0, 1, 4, 5, 100));
+
+TEST_F(ModuleTest, HandlerAcceptsVersionsTwoAndThree) {
+  EXPECT_EQ(host.activateHandler(kSingle, 2), 0);
+  EXPECT_EQ(host.activateHandler(kSingle, 3), 0);
+  EXPECT_EQ(host.activateHandler(kMulti, 2), 0);
+  EXPECT_EQ(host.activateHandler(kMulti, 3), 0);
+}
+
+TEST_F(ModuleTest, FirstActivationFetchesTheFirstNameOfEachService) {
+  ASSERT_EQ(host.activateHandler(kSingle), 0);
+  EXPECT_EQ(lookups(host), kFirstChoiceLookups);
+}
+
+TEST_F(ModuleTest, FallbackNamesAreTriedOnlyWhenTheNameBeforeGaveNone) {
+  for (const char *name :
+       {"LW Item Info 6", "NodeInputFuncs 3", "NodeOutputFuncs 2", "Scene Objects 7",
+        "LW Object Info 9", "LW Object Info 8", "LWXPanel 2"}) {
+    host.setServiceAvailable(name, false);
+  }
+  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  const Names expected = {
+      "lookup LW Item Info 6",   "lookup LW Item Info 5",   "lookup NodeFuncs",
+      "lookup NodeInputFuncs 3", "lookup NodeInputFuncs 2", "lookup NodeOutputFuncs 2",
+      "lookup NodeOutputFuncs",  "lookup Scene Objects 7",  "lookup Scene Objects 6",
+      "lookup LW Object Info 9", "lookup LW Object Info 8", "lookup LW Object Info 7",
+      "lookup LWXPanel 2",       "lookup LWXPanel",         "lookup Product Info",
+  };
+  EXPECT_EQ(lookups(host), expected);
+}
+
+TEST_F(ModuleTest, OptionalServicesMissingEverywhereStillActivate) {
+  for (const char *name : {"LW Item Info 6", "LW Item Info 5", "Scene Objects 7", "Scene Objects 6",
+                           "LW Object Info 9", "LW Object Info 8", "LW Object Info 7", "LWXPanel 2",
+                           "LWXPanel", "Product Info"}) {
+    host.setServiceAvailable(name, false);
+  }
+  EXPECT_EQ(host.activateHandler(kSingle), 0);
+  EXPECT_EQ(host.activateHandler(kMulti), 0);
+  // Without item info no spot is on a scene object: the normal passes.
+  hostsim::Node &node = host.createNode(kSingle, "n");
+  node.connect("Weight", 1.0);
+  node.connect("Reference Normal", hostsim::Vec3{1, 0, 0});
+  const auto result = node.evaluate(makeSpot({0, 0, 1}, host.scene().addObject("Cube").id()));
+  EXPECT_EQ(result.value, (hostsim::Vec3{0, 0, 1}));
+  EXPECT_TRUE(result.setOnce());
+}
+
+struct RequiredService {
+  const char *label;
+  std::vector<const char *> names;  // every name the service goes by
+};
+
+class RequiredServiceTest : public ModuleTest,
+                            public ::testing::WithParamInterface<RequiredService> {};
+
+TEST_P(RequiredServiceTest, MissingAtFirstActivationFailsEveryActivationAfter) {
+  for (const char *name : GetParam().names) host.setServiceAvailable(name, false);
+  EXPECT_EQ(host.activateHandler(kSingle), 2);
+  EXPECT_EQ(host.handler(kSingle)->record.inst->create, nullptr) << "nothing installed";
+  EXPECT_EQ(host.handler(kSingle)->record.evaluate, nullptr);
+
+  // Services are fetched once per module lifetime, so offering the service
+  // now changes nothing, for either node.
+  for (const char *name : GetParam().names) host.setServiceAvailable(name, true);
+  host.log().clear();
+  EXPECT_EQ(host.activateHandler(kSingle), 2);
+  EXPECT_EQ(host.activateHandler(kMulti), 2);
+  EXPECT_EQ(lookups(host), (Names{"lookup Product Info", "lookup Product Info"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Services, RequiredServiceTest,
+    ::testing::Values(RequiredService{"NodeFuncs", {"NodeFuncs"}},
+                      RequiredService{"NodeInputs", {"NodeInputFuncs 3", "NodeInputFuncs 2"}},
+                      RequiredService{"NodeOutputs", {"NodeOutputFuncs 2", "NodeOutputFuncs"}}),
+    [](const auto &info) { return std::string(info.param.label); });
+
+TEST_F(ModuleTest, LaterActivationsOfEitherNodeOnlyReadTheProductCode) {
+  ASSERT_EQ(host.activateHandler(kSingle, 1), 1);  // a refused version fetches nothing
+  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  EXPECT_EQ(lookups(host), kFirstChoiceLookups);
+  host.log().clear();
+  ASSERT_EQ(host.activateHandler(kSingle), 0);
+  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  EXPECT_EQ(lookups(host), (Names{"lookup Product Info", "lookup Product Info"}));
+}
+
+TEST_F(ModuleTest, InstallsCallbacksAndLeavesTheHostsOwnFieldsAsGiven) {
+  auto describe = +[](void *) -> const char * { return "host's"; };
+  auto *preview = reinterpret_cast<void *>(0x1234);
+  HandlerOptions options;
+  options.instance.describe = describe;
+  options.preview = preview;
+  options.flags = 0xA5A5u;
+  for (const char *server : {kSingle, kMulti}) {
+    SCOPED_TRACE(server);
+    ASSERT_EQ(host.activateHandler(server, 3, options), 0);
+    const hostsim::HandlerActivation &a = *host.handler(server);
+    EXPECT_EQ(a.instance.priv, reinterpret_cast<void *>(host.global()));
+    EXPECT_NE(a.instance.create, nullptr);
+    EXPECT_NE(a.instance.destroy, nullptr);
+    EXPECT_NE(a.instance.copy, nullptr);
+    EXPECT_NE(a.instance.load, nullptr);
+    EXPECT_NE(a.instance.save, nullptr);
+    EXPECT_EQ(a.instance.describe, describe);
+    EXPECT_EQ(a.record.preview, preview);
+    EXPECT_EQ(a.record.flags, 0xA5A5u);
+    EXPECT_NE(a.record.evaluate, nullptr);
+
+    // The item callbacks report no used items and accept any id change.
+    ASSERT_NE(a.items.useItems, nullptr);
+    ASSERT_NE(a.items.changeId, nullptr);
+    EXPECT_EQ(a.items.useItems(nullptr), nullptr);
+    a.items.changeId(nullptr, nullptr);
+    ASSERT_NE(a.render.init, nullptr);
+    ASSERT_NE(a.render.cleanup, nullptr);
+    ASSERT_NE(a.render.newTime, nullptr);
+    EXPECT_EQ(a.render.init(nullptr, 0), nullptr);
+    a.render.cleanup(nullptr);
+  }
+}
+
+TEST_F(ModuleTest, HandlerWithoutItemOrRenderTableLeavesThemAbsent) {
+  HandlerOptions options;
+  options.itemTable = false;
+  options.renderTable = false;
+  ASSERT_EQ(host.activateHandler(kSingle, 3, options), 0);
+  EXPECT_EQ(host.handler(kSingle)->record.item, nullptr);
+  EXPECT_EQ(host.handler(kSingle)->record.rend, nullptr);
+  EXPECT_NE(host.handler(kSingle)->record.evaluate, nullptr);
+}
+
+TEST_F(ModuleTest, HandlerWithoutARecordIsRefusedRatherThanWrittenThrough) {
+  for (const char *server : {kSingle, kMulti}) {
+    const ServerRecord *record = host.module().findServer("NodeHandler", server);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->activate(3, host.global(), nullptr, nullptr), 3) << server;
+    NodeHandler withoutInstanceTable{};
+    EXPECT_EQ(record->activate(3, host.global(), &withoutInstanceTable, nullptr), 3) << server;
+    EXPECT_EQ(withoutInstanceTable.evaluate, nullptr);
+  }
+}
+
+// Shading depends on whether the last successful activation, of either
+// node, offered an item table.
+TEST_F(ModuleTest, LastActivationDecidesWhetherAnyNodeShades) {
+  ASSERT_EQ(host.activateHandler(kSingle), 0);
+  hostsim::Node &node = host.createNode(kSingle, "n");
+  node.connect("Weight", 1.0);
+  node.connect("Reference Normal", hostsim::Vec3{1, 0, 0});
+  const auto spot = makeSpot({0, 0, 1}, host.scene().addObject("Cube").id());
+  // A new node inverts its reference, so shading lands on -x.
+  EXPECT_NEAR(node.evaluate(spot).value[0], -1.0, 1e-12) << "shades after an item table";
+
+  HandlerOptions withoutItems;
+  withoutItems.itemTable = false;
+  ASSERT_EQ(host.activateHandler(kMulti, 3, withoutItems), 0);
+  EXPECT_EQ(node.evaluate(spot).value, (hostsim::Vec3{0, 0, 1})) << "passes through after none";
+
+  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  EXPECT_NEAR(node.evaluate(spot).value[0], -1.0, 1e-12) << "shades again";
+
+  ASSERT_EQ(host.activateHandler(kSingle, 7, withoutItems), 1);
+  EXPECT_NEAR(node.evaluate(spot).value[0], -1.0, 1e-12) << "a refused activation changes nothing";
+}
+
+// ---- interface activation --------------------------------------------------
+
+TEST_F(ModuleTest, InterfaceBeforeAnyHandlerHasNoPanelService) {
+  for (const char *server : {kSingle, kMulti}) {
+    InterfaceRecord record{};
+    EXPECT_EQ(host.activateInterface(server, 4, &record), 2) << server;
+    EXPECT_EQ(record.panel, nullptr);
+  }
+  EXPECT_TRUE(host.log().entries().empty()) << "an interface fetches no services";
+}
+
+TEST_F(ModuleTest, InterfaceChecksVersionThenRecordThenPanelService) {
+  InterfaceRecord record{};
+  auto *marker = reinterpret_cast<PanelId>(0x10);
+  record.panel = marker;
+  for (const char *server : {kSingle, kMulti}) {
+    SCOPED_TRACE(server);
+    EXPECT_EQ(host.activateInterface(server, 3, nullptr), 1);
+    EXPECT_EQ(host.activateInterface(server, 5, &record), 1);
+    EXPECT_EQ(host.activateInterface(server, 4, nullptr), 3);
+    EXPECT_EQ(record.panel, marker);
+  }
+}
+
+// ---- the multi-reference node until its stages exist ------------------------
+
+TEST_F(ModuleTest, MultiNodeCreatesDestroysAndPassesTheNormalThrough) {
+  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  hostsim::Node &node = host.createNode(kMulti, "m");
+  ASSERT_NE(node.instance(), nullptr);
+  const auto spot = makeSpot({0.25, -0.5, 2.0}, host.scene().addObject("Cube").id());
+  const auto result = node.evaluate(spot, "World Normal");
+  EXPECT_TRUE(result.setOnce());
+  EXPECT_EQ(result.value, (hostsim::Vec3{0.25, -0.5, 2.0}));
+  node.destroy();
+}
+
+}  // namespace
+}  // namespace kerrowbend_test
