@@ -78,6 +78,8 @@ class Input {
 class Output {
  public:
   OutputId id() const { return reinterpret_cast<OutputId>(const_cast<Output *>(this)); }
+  // The node the output belongs to.
+  Node &node() const { return *node_; }
   const std::string &name() const { return name_; }
   int connectionType() const { return type_; }
   bool destroyed() const { return destroyed_; }

@@ -24,31 +24,35 @@ void note() {
 }
 }  // namespace
 
+// Default visibility: the build hides symbols by default, and a hidden
+// definition would not take the place of the C library's.
+#define INTERPOSE __attribute__((visibility("default")))
+
 extern "C" {
-void *malloc(std::size_t size) {
+INTERPOSE void *malloc(std::size_t size) {
   note();
   return __libc_malloc(size);
 }
-void *calloc(std::size_t n, std::size_t size) {
+INTERPOSE void *calloc(std::size_t n, std::size_t size) {
   note();
   return __libc_calloc(n, size);
 }
-void *realloc(void *pointer, std::size_t size) {
+INTERPOSE void *realloc(void *pointer, std::size_t size) {
   note();
   return __libc_realloc(pointer, size);
 }
-void *aligned_alloc(std::size_t alignment, std::size_t size) {
+INTERPOSE void *aligned_alloc(std::size_t alignment, std::size_t size) {
   note();
   return __libc_memalign(alignment, size);
 }
-int posix_memalign(void **out, std::size_t alignment, std::size_t size) {
+INTERPOSE int posix_memalign(void **out, std::size_t alignment, std::size_t size) {
   note();
   void *p = __libc_memalign(alignment, size);
   if (p == nullptr) return 12;  // ENOMEM
   *out = p;
   return 0;
 }
-void free(void *pointer) { __libc_free(pointer); }
+INTERPOSE void free(void *pointer) { __libc_free(pointer); }
 }
 
 namespace heapcount {
