@@ -1,6 +1,7 @@
 // What a host sees of the module file: the exported descriptor, the server
 // list, and the activation protocol both nodes share.
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,8 @@ struct RequiredService {
   const char *label;
   std::vector<const char *> names;  // every name the service goes by
 };
+
+void PrintTo(const RequiredService &service, std::ostream *os) { *os << service.label; }
 
 class RequiredServiceTest : public ModuleTest,
                             public ::testing::WithParamInterface<RequiredService> {};

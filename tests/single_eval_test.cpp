@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 #include <random>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -173,6 +174,8 @@ struct VersionCase {
   int minor;
   bool laterLookup;
 };
+
+void PrintTo(const VersionCase &c, std::ostream *os) { *os << "host " << c.major << "." << c.minor; }
 
 class LookupEntryTest : public ShadingTest, public ::testing::WithParamInterface<VersionCase> {};
 

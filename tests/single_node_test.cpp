@@ -592,6 +592,10 @@ struct ItemInfoCase {
   bool found;
 };
 
+void PrintTo(const ItemInfoCase &c, std::ostream *os) {
+  *os << c.missing.size() << " item-info names missing";
+}
+
 class ReferenceLookupItemInfoTest : public ModuleTest,
                                     public ::testing::WithParamInterface<ItemInfoCase> {};
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -525,6 +526,8 @@ struct SparseHost {
   bool objectsListed;
   bool mapsListed;
 };
+
+void PrintTo(const SparseHost &host, std::ostream *os) { *os << host.name; }
 
 class SparseHostPanelTest : public ModuleTest, public ::testing::WithParamInterface<SparseHost> {};
 
