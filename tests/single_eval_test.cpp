@@ -3,8 +3,8 @@
 // that shading is safe on many threads and allocates nothing.
 #include <cmath>
 #include <numbers>
-#include <random>
 #include <ostream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -175,7 +175,9 @@ struct VersionCase {
   bool laterLookup;
 };
 
-void PrintTo(const VersionCase &c, std::ostream *os) { *os << "host " << c.major << "." << c.minor; }
+void PrintTo(const VersionCase &c, std::ostream *os) {
+  *os << "host " << c.major << "." << c.minor;
+}
 
 class LookupEntryTest : public ShadingTest, public ::testing::WithParamInterface<VersionCase> {};
 
