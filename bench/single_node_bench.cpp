@@ -17,16 +17,15 @@ void BM_ShadeSpotBothInputsConnected(benchmark::State &state) {
     return;
   }
   const auto objectCount = static_cast<int>(state.range(0));
-  hostsim::SceneObject *shaded = nullptr;
-  for (int i = 0; i < objectCount; ++i)
-    shaded = &host.scene().addObject("Object " + std::to_string(i));
+  for (int i = 1; i < objectCount; ++i) host.scene().addObject("Object " + std::to_string(i));
+  const hostsim::SceneObject &shaded = host.scene().addObject("Shaded");
   hostsim::Node &node = host.createNode("Kerrowbend", "bench");
   node.connect("Weight", 0.5);
   node.connect("Reference Normal", hostsim::Vec3{1, 0, 0});
   host.newTime(0, 0.0);
   host.log().setRecording(false);
 
-  const NodalAccess spot = hostsim::makeSpot({0.0, 0.6, 0.8}, shaded->id());
+  const NodalAccess spot = hostsim::makeSpot({0.0, 0.6, 0.8}, shaded.id());
   for (auto _ : state) {
     benchmark::DoNotOptimize(node.evaluate(spot));
   }

@@ -22,8 +22,9 @@ const MeshPoint *WeightMap::ownPoint(PointId point) const {
 
 void WeightMap::set(PointId point, float value) {
   const MeshPoint *p = ownPoint(point);
-  if (p == nullptr)
+  if (p == nullptr) {
     throw std::invalid_argument("weight map '" + name_ + "': not a point of its object");
+  }
   if (values_.size() <= p->index) values_.resize(p->index + 1);
   values_[p->index] = value;
 }

@@ -59,7 +59,7 @@ void *Host::lookup(const char *name) {
       return scene_.timeInfoTable();
     case Service::ProductInfo:
       // No table: the answer itself is the code.
-      return reinterpret_cast<void *>(productCode_);
+      return reinterpret_cast<void *>(productCode_);  // NOLINT(performance-no-int-to-ptr)
     case Service::Panel2:
     case Service::Panel:
       return panels_.table();

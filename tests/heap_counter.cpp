@@ -6,14 +6,16 @@
 #include <atomic>
 #include <cstdlib>
 
+// The C library's own allocator, under the names it exports for this.
+// NOLINTBEGIN(bugprone-reserved-identifier)
 extern "C" {
-void *__libc_malloc(std::size_t size);                     // NOLINT(bugprone-reserved-identifier)
-void *__libc_calloc(std::size_t count, std::size_t size);  // NOLINT(bugprone-reserved-identifier)
-void *__libc_realloc(void *pointer, std::size_t size);     // NOLINT(bugprone-reserved-identifier)
-void *__libc_memalign(std::size_t alignment,
-                      std::size_t size);  // NOLINT(bugprone-reserved-identifier)
-void __libc_free(void *pointer);          // NOLINT(bugprone-reserved-identifier)
+void *__libc_malloc(std::size_t size);
+void *__libc_calloc(std::size_t count, std::size_t size);
+void *__libc_realloc(void *pointer, std::size_t size);
+void *__libc_memalign(std::size_t alignment, std::size_t size);
+void __libc_free(void *pointer);
 }
+// NOLINTEND(bugprone-reserved-identifier)
 
 namespace {
 std::atomic<bool> counting{false};
