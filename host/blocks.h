@@ -25,9 +25,8 @@ typedef struct LoadState {
   void *readData; /* the host's reader, passed back to every call */
   /* Reads up to count integers; returns how many were read. */
   int (*readI4)(void *readData, int32_t *values, int count);
-  /* Writes at most max bytes into buffer and returns how many it wrote. A
-   * stored string of max bytes or more may arrive cut, without a
-   * terminating zero. */
+  /* Reads a string into buffer, writing at most max bytes. A stored string
+   * of max bytes or more may arrive cut, without a terminating zero. */
   int (*readStr)(void *readData, char *buffer, int max);
   /* Identifier of the next block at this level, or 0 at the end. A host may
    * skip blocks not in the list, or may return them. */

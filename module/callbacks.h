@@ -9,6 +9,9 @@ namespace kerrowbend {
 
 // Every instance record of this module starts with its panel, so callbacks
 // shared by both nodes can reach the panel without knowing the node.
+// Functions with C linkage share one namespace across the module whatever
+// C++ namespace they sit in, so each node gives its callbacks names of its
+// own.
 struct InstanceHead {
   PanelId panel;
 };

@@ -12,7 +12,9 @@
 namespace kerrowbend {
 
 struct HostServices {
-  GlobalFunc global;  // the lookup routine handed to the first handler activation
+  // The lookup routine handed to the first handler activation that passed
+  // the version test.
+  GlobalFunc global;
   const ItemInfo *itemInfo;
   const NodeFuncs *nodeFuncs;
   const NodeInputFuncs *inputFuncs;
@@ -28,9 +30,9 @@ extern HostServices hostServices;
 // single-reference node's activation, read by its evaluation.
 extern int hostVersion;
 
-// 1 when the last successful handler activation was given an item table.
-// Hosts without one cannot track the items a node depends on, so both nodes
-// then pass normals through.
+// 1 when the last successful handler activation, of either node, was given
+// an item table. Both nodes shade only while it is 1 and otherwise pass
+// normals through.
 extern int itemFuncsPresent;
 
 // Looks every service up once per module lifetime; later calls do nothing.

@@ -46,13 +46,19 @@ void evaluateMultiInstance(void * /*instance*/, NodalAccess *na, OutputId /*outp
   hostServices.outputFuncs->setValue(value, na->wNorm);
 }
 
-PanelId noPanelYet(void * /*instance*/) { return nullptr; }
+PanelId noMultiPanelYet(void * /*instance*/) { return nullptr; }
 
 }  // extern "C"
 
 constexpr NodeHandlerCallbacks kMultiNode = {
-    createMultiInstance, destroyMultiInstance, copyMultiInstance,     loadMultiInstance,
-    saveMultiInstance,   multiNewTime,         evaluateMultiInstance, false,
+    .create = createMultiInstance,
+    .destroy = destroyMultiInstance,
+    .copy = copyMultiInstance,
+    .load = loadMultiInstance,
+    .save = saveMultiInstance,
+    .newTime = multiNewTime,
+    .evaluate = evaluateMultiInstance,
+    .keepsHostVersion = false,
 };
 
 }  // namespace
@@ -64,7 +70,7 @@ int activateMultiHandler(int version, GlobalFunc global, void *local, void * /*s
 }
 
 int activateMultiInterface(int version, GlobalFunc /*global*/, void *local, void * /*serverData*/) {
-  return activateNodeInterface(version, local, noPanelYet);
+  return activateNodeInterface(version, local, noMultiPanelYet);
 }
 }
 

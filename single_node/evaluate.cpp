@@ -12,16 +12,17 @@ namespace {
 // Hosts above 100 moved vertex-map lookup to a later entry of the mesh table.
 constexpr int kLastHostWithFirstLookup = 100;
 
+// A weight, or none when the named weight map cannot be sampled.
 struct Weight {
-  bool found;
+  bool usable;
   double value;
 };
 
 Vector toVector(const double v[3]) { return {v[0], v[1], v[2]}; }
 
 // The weight map's value at the spot: the polygon's vertex values blended by
-// their barycentric weights. Not found when the mesh or the map is missing;
-// points without a value in the map add nothing.
+// their barycentric weights. Not usable when the mesh or the map is
+// missing; points without a value in the map add nothing.
 Weight sampleWeightMap(const char *mapName, const NodalAccess &na) {
   const ObjectInfo *objects = hostServices.objectInfo;
   if (objects == nullptr) return {false, 0.0};
@@ -77,12 +78,12 @@ bool settleReference(const DragInstance &inst, NodalAccess &na, double reference
 
 Vector shade(const DragInstance &inst, NodalAccess &na) {
   const Vector normal = toVector(na.wNorm);
-  // Only objects of the scene are shaded, and only by a host that tracks
-  // item use (its item table).
+  // Only spots on the scene's objects are shaded, and only while the last
+  // handler activation was given an item table.
   if (!isSceneObject(na.objId) || itemFuncsPresent != 1) return normal;
 
   const Weight weight = settleWeight(inst, na);
-  if (!weight.found) return normal;
+  if (!weight.usable) return normal;
 
   double reference[3] = {0.0, 0.0, 0.0};
   if (!settleReference(inst, na, reference)) return normal;

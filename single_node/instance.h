@@ -31,7 +31,8 @@ struct DragInstance {
 static_assert(offsetof(DragInstance, panel) == 0);
 
 // Stores text into a name field: a text that does not fit is cut to the
-// field's 259 characters, so the field always ends with a zero.
+// field's 259 characters, so the field always ends with a zero. A null
+// text, or the field itself, leaves the field as it is.
 void storeName(char (&field)[kNameSize], const char *text);
 
 extern "C" {

@@ -45,7 +45,7 @@ extern "C" {
 
 // A name is withheld while its input is plugged: the input, not the name,
 // then decides, and the panel shows that.
-void *getSetting(void *instance, uint32_t vid) {
+void *getDragSetting(void *instance, uint32_t vid) {
   auto *inst = static_cast<DragInstance *>(instance);
   if (inst == nullptr) return nullptr;
   switch (vid) {
@@ -62,7 +62,7 @@ void *getSetting(void *instance, uint32_t vid) {
 
 // Writes the one field. A plugged input does not stop a name from being set;
 // the reference object is looked up again at the next new time.
-int setSetting(void *instance, uint32_t vid, void *value) {
+int setDragSetting(void *instance, uint32_t vid, void *value) {
   auto *inst = static_cast<DragInstance *>(instance);
   if (inst == nullptr || value == nullptr) return 0;
   switch (vid) {
@@ -80,7 +80,7 @@ int setSetting(void *instance, uint32_t vid, void *value) {
   }
 }
 
-int objectCount(void * /*context*/) {
+int objectChoiceCount(void * /*context*/) {
   if (hostServices.itemInfo == nullptr) return 0;
   const ItemInfo &items = *hostServices.itemInfo;
   int count = 0;
@@ -90,18 +90,18 @@ int objectCount(void * /*context*/) {
   return count;
 }
 
-const char *objectName(void * /*context*/, int index) {
+const char *objectChoiceName(void * /*context*/, int index) {
   if (hostServices.itemInfo == nullptr) return "";
   const ItemId item = objectAt(index);
   return item != nullptr ? hostServices.itemInfo->name(item) : "";
 }
 
-int weightMapCount(void * /*context*/) {
+int weightMapChoiceCount(void * /*context*/) {
   if (hostServices.sceneObjects == nullptr) return 0;
   return hostServices.sceneObjects->numVMaps(VMAP_TYPE_WEIGHT);
 }
 
-const char *weightMapName(void * /*context*/, int index) {
+const char *weightMapChoiceName(void * /*context*/, int index) {
   if (hostServices.sceneObjects == nullptr) return "";
   return hostServices.sceneObjects->vmapName(VMAP_TYPE_WEIGHT, index);
 }
@@ -132,7 +132,7 @@ extern "C" PanelId buildDragPanel(void *instance) {
   inst->panel = panels.create(PANEL_TYPE_VIEW, kControls);
   if (inst->panel == nullptr) return nullptr;
 
-  panels.describe(inst->panel, kData, getSetting, setSetting);
+  panels.describe(inst->panel, kData, getDragSetting, setDragSetting);
   void *hints[] = {
       hintValue(PANEL_HINT_LABEL),
       hintValue(0),
@@ -140,12 +140,12 @@ extern "C" PanelId buildDragPanel(void *instance) {
       hintValue(0),
       hintValue(PANEL_HINT_POPUP_FUNCS),
       hintValue(kReferenceObjectId),
-      hintFunction(objectCount),
-      hintFunction(objectName),
+      hintFunction(objectChoiceCount),
+      hintFunction(objectChoiceName),
       hintValue(PANEL_HINT_POPUP_FUNCS),
       hintValue(kWeightMapId),
-      hintFunction(weightMapCount),
-      hintFunction(weightMapName),
+      hintFunction(weightMapChoiceCount),
+      hintFunction(weightMapChoiceName),
       hintValue(0),
   };
   panels.hint(inst->panel, 0, hints);

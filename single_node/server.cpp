@@ -7,8 +7,15 @@ namespace kerrowbend {
 namespace {
 
 constexpr NodeHandlerCallbacks kDragNode = {
-    createDragInstance, destroyDragInstance, copyDragInstance,     loadDragInstance,
-    saveDragInstance,   findReferenceObject, evaluateDragInstance, true,
+    .create = createDragInstance,
+    .destroy = destroyDragInstance,
+    .copy = copyDragInstance,
+    .load = loadDragInstance,
+    .save = saveDragInstance,
+    // Each new time finds the reference object by name again.
+    .newTime = findReferenceObject,
+    .evaluate = evaluateDragInstance,
+    .keepsHostVersion = true,
 };
 
 }  // namespace
