@@ -42,7 +42,6 @@ Error multiNewTime(void * /*instance*/, int /*frame*/, double /*time*/) { return
 
 void evaluateMultiInstance(void * /*instance*/, NodalAccess *na, OutputId /*output*/,
                            NodeValue value) {
-  if (na == nullptr) return;
   hostServices.outputFuncs->setValue(value, na->wNorm);
 }
 

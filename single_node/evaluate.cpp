@@ -31,7 +31,7 @@ Weight sampleWeightMap(const char *mapName, const NodalAccess &na) {
 
   const auto lookup =
       hostVersion > kLastHostWithFirstLookup ? mesh->vmapLookupV2 : mesh->vmapLookupV1;
-  VMapId map = lookup != nullptr ? lookup(mesh, VMAP_TYPE_WEIGHT, mapName) : nullptr;
+  const VMapId map = lookup(mesh, VMAP_TYPE_WEIGHT, mapName);
   Weight weight{map != nullptr, 0.0};
   if (map != nullptr) {
     for (int i = 0; i < 4; ++i) {
@@ -97,9 +97,7 @@ Vector shade(const DragInstance &inst, NodalAccess &na) {
 
 extern "C" void evaluateDragInstance(void *instance, NodalAccess *na, OutputId /*output*/,
                                      NodeValue value) {
-  if (na == nullptr) return;
-  const auto *inst = static_cast<const DragInstance *>(instance);
-  const Vector result = inst != nullptr ? shade(*inst, *na) : toVector(na->wNorm);
+  const Vector result = shade(*static_cast<const DragInstance *>(instance), *na);
   double out[3] = {result.x, result.y, result.z};
   hostServices.outputFuncs->setValue(value, out);
 }

@@ -433,7 +433,7 @@ TEST_F(SingleNodeCopyTest, CopyFindsItsObjectOnlyAtItsOwnNextNewTime) {
   EXPECT_TRUE(near(shade(target, *floor), {1.0, 0.0, 0.0}));
 }
 
-TEST_F(SingleNodeCopyTest, CopyWithAMissingSideAndDestroyOfNothingAreHarmless) {
+TEST_F(SingleNodeCopyTest, CallbacksGivenNoInstanceOrNoStateDoNothing) {
   const Settings settings{"Cube", 0, "Map"};
   load(*node, settings);
   const InstanceFuncs &funcs = node->activation().instance;
@@ -446,6 +446,19 @@ TEST_F(SingleNodeCopyTest, CopyWithAMissingSideAndDestroyOfNothingAreHarmless) {
 
   ASSERT_NE(funcs.destroy, nullptr);
   funcs.destroy(nullptr);
+
+  // A host whose create failed may still hand the null instance on.
+  hostsim::BlockWriter writer(BlockForm::Binary);
+  const SaveState saveState = writer.saveState();
+  EXPECT_EQ(funcs.save(nullptr, &saveState), nullptr);
+  EXPECT_EQ(funcs.save(node->instance(), nullptr), nullptr);
+  EXPECT_TRUE(writer.finish().empty()) << "nothing saved";
+  hostsim::BlockReader reader(BlockForm::Binary, node->save(BlockForm::Binary));
+  const LoadState loadState = reader.loadState();
+  EXPECT_EQ(funcs.load(nullptr, &loadState), nullptr);
+  EXPECT_EQ(funcs.load(node->instance(), nullptr), nullptr);
+  EXPECT_EQ(node->activation().render.newTime(nullptr, 0, 0.0), nullptr);
+  EXPECT_EQ(saved(*node), settings);
 }
 
 // ---- reference lookup -----------------------------------------------------
