@@ -369,7 +369,7 @@ TEST_F(ShadingTest, ShadingAllocatesNothingOnAnyPath) {
   {
     heapcount::Scope scope;
     host.createNode(kSingle, "counted");
-    ASSERT_GT(scope.allocations(), 0u) << "the counter must see the module's own allocations";
+    ASSERT_GT(scope.allocations(), 0u) << "placing a node allocates; the counter must see it";
   }
   host.log().setRecording(false);
   // Connecting inputs and loading settings is the host's business and may
