@@ -1,13 +1,18 @@
 #include "hostsim/call_log.h"
 
 #include <algorithm>
+#include <ostream>
 #include <utility>
 
 namespace hostsim {
 
+std::ostream &operator<<(std::ostream &out, const LookupCall &call) {
+  return out << call.name << " (routine " << call.routine << ", mode " << call.useMode << ")";
+}
+
 void Counters::reset() {
   for (auto *counter : {&itemFirst, &itemNext, &meshInfoObtained, &meshReleased, &vmapLookupV1,
-                        &vmapLookupV2, &lookups, &setValue}) {
+                        &vmapLookupV2, &lookups, &lookupsWithNonZeroMode, &setValue}) {
     counter->store(0, std::memory_order_relaxed);
   }
 }
@@ -40,6 +45,16 @@ void CallLog::record(std::string_view what, std::string_view arg, long long numb
   append(std::move(entry));
 }
 
+void CallLog::recordLookup(std::string_view name, int routine, int useMode) {
+  if (!recording()) return;
+  std::string entry = "lookup ";
+  entry += name;
+  LookupCall call{std::string(name), routine, useMode};
+  std::lock_guard lock(mutex_);
+  entries_.push_back(std::move(entry));
+  lookupCalls_.push_back(std::move(call));
+}
+
 void CallLog::append(std::string entry) {
   std::lock_guard lock(mutex_);
   entries_.push_back(std::move(entry));
@@ -50,9 +65,15 @@ std::vector<std::string> CallLog::entries() const {
   return entries_;
 }
 
+std::vector<LookupCall> CallLog::lookupCalls() const {
+  std::lock_guard lock(mutex_);
+  return lookupCalls_;
+}
+
 void CallLog::clear() {
   std::lock_guard lock(mutex_);
   entries_.clear();
+  lookupCalls_.clear();
 }
 
 std::size_t CallLog::count(std::string_view entry) const {

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <iosfwd>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -19,17 +20,31 @@
 
 namespace hostsim {
 
+// One GlobalFunc call: the name asked for, which of the host's lookup
+// routines took it (see Host::global) and the usage mode it was given.
+struct LookupCall {
+  std::string name;
+  int routine;
+  int useMode;
+
+  bool operator==(const LookupCall &) const = default;
+};
+
+// "NAME (routine R, mode M)", for test messages.
+std::ostream &operator<<(std::ostream &out, const LookupCall &call);
+
 // Counts that stay exact with recording off. Relaxed increments: a test
 // reads them only after the evaluating threads have been joined.
 struct Counters {
-  std::atomic<long> itemFirst{0};         // ItemInfo::first
-  std::atomic<long> itemNext{0};          // ItemInfo::next
-  std::atomic<long> meshInfoObtained{0};  // non-null results of ObjectInfo::meshInfo
-  std::atomic<long> meshReleased{0};      // MeshInfo::destroy
-  std::atomic<long> vmapLookupV1{0};      // MeshInfo::vmapLookupV1
-  std::atomic<long> vmapLookupV2{0};      // MeshInfo::vmapLookupV2
-  std::atomic<long> lookups{0};           // GlobalFunc calls, any name
-  std::atomic<long> setValue{0};          // NodeOutputFuncs::setValue
+  std::atomic<long> itemFirst{0};               // ItemInfo::first
+  std::atomic<long> itemNext{0};                // ItemInfo::next
+  std::atomic<long> meshInfoObtained{0};        // non-null results of ObjectInfo::meshInfo
+  std::atomic<long> meshReleased{0};            // MeshInfo::destroy
+  std::atomic<long> vmapLookupV1{0};            // MeshInfo::vmapLookupV1
+  std::atomic<long> vmapLookupV2{0};            // MeshInfo::vmapLookupV2
+  std::atomic<long> lookups{0};                 // GlobalFunc calls, any name
+  std::atomic<long> lookupsWithNonZeroMode{0};  // GlobalFunc calls with useMode != 0
+  std::atomic<long> setValue{0};                // NodeOutputFuncs::setValue
 
   void reset();
 };
@@ -46,8 +61,14 @@ class CallLog {
   void record(std::string_view what, std::string_view arg);
   void record(std::string_view what, long long number);
   void record(std::string_view what, std::string_view arg, long long number);
+  // Appends "lookup NAME" and the call's LookupCall together, so the two
+  // views of the log never disagree; like record, nothing when off.
+  void recordLookup(std::string_view name, int routine, int useMode);
 
   std::vector<std::string> entries() const;
+  // Every lookup recorded, in order.
+  std::vector<LookupCall> lookupCalls() const;
+  // Forgets the entries and the lookup calls; the counters stay.
   void clear();
   // Number of entries equal to entry.
   std::size_t count(std::string_view entry) const;
@@ -64,6 +85,7 @@ class CallLog {
   std::atomic<bool> recording_{true};
   mutable std::mutex mutex_;
   std::vector<std::string> entries_;
+  std::vector<LookupCall> lookupCalls_;
 };
 
 }  // namespace hostsim

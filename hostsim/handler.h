@@ -25,11 +25,16 @@ struct HandlerOptions {
   void *preview = nullptr;
   uint32_t flags = 0;
   void *serverData = nullptr;  // the activation's last argument
+  // The lookup routine handed to this activation (Host::global(routine)),
+  // so a test can tell which activation's routine a later lookup went
+  // through.
+  int routine = 0;
 };
 
 struct HandlerActivation {
   std::string server;
   int version = 0;
+  int routine = 0;  // the lookup routine it was handed
   int result = -1;  // what the activation returned
   NodeHandler record{};
   InstanceFuncs instance{};

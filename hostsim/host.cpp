@@ -63,10 +63,12 @@ const ServerRecord &Host::server(const char *className, const std::string &name)
 
 int Host::activateHandler(const std::string &name, int version, const HandlerOptions &options) {
   const ServerRecord &record = server("NodeHandler", name);
+  const GlobalFunc globalFunc = global(options.routine);  // throws before any record is made
   activations_.push_back(std::make_unique<HandlerActivation>());
   HandlerActivation &activation = *activations_.back();
   activation.server = name;
   activation.version = version;
+  activation.routine = options.routine;
   activation.instance = options.instance;
   activation.items = options.items;
   activation.render = options.render;
@@ -76,7 +78,7 @@ int Host::activateHandler(const std::string &name, int version, const HandlerOpt
   activation.record.evaluate = options.evaluate;
   activation.record.preview = options.preview;
   activation.record.flags = options.flags;
-  activation.result = record.activate(version, global(), &activation.record, options.serverData);
+  activation.result = record.activate(version, globalFunc, &activation.record, options.serverData);
   return activation.result;
 }
 
@@ -88,8 +90,8 @@ HandlerActivation *Host::handler(const std::string &name) const {
 }
 
 int Host::activateInterface(const std::string &name, int version, InterfaceRecord *record,
-                            void *serverData) {
-  return server("NodeInterface", name).activate(version, global(), record, serverData);
+                            void *serverData, int routine) {
+  return server("NodeInterface", name).activate(version, global(routine), record, serverData);
 }
 
 Node &Host::createNode(const std::string &name, const std::string &nodeName) {

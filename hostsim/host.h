@@ -22,10 +22,12 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/handler.h"
@@ -70,11 +72,18 @@ class Host {
   const ModuleFile &module() const;
 
   // ---- services ----
-  // The lookup routine handed to activations.
-  GlobalFunc global() const { return &globalLookup; }
-  // What global() answers for name, counted and logged as the module's
-  // lookups are.
-  void *lookup(const char *name);
+  // Lookup routine number routine (see kLookupRoutines); an activation is
+  // handed routine 0 unless told otherwise. Throws std::out_of_range for a
+  // number outside [0, kLookupRoutines).
+  GlobalFunc global(int routine = 0) const { return lookupRoutine(routine); }
+  // What the lookup routine number routine answers for name when called
+  // with useMode, counted and logged as the module's lookups are. The
+  // one-argument form is routine 0 with usage mode 0. [thread-safe]
+  void *lookup(const char *name, int useMode, int routine);
+  void *lookup(const char *name) { return lookup(name, 0, 0); }
+  // Every lookup recorded while the log was recording, in order; cleared
+  // with the log.
+  std::vector<LookupCall> lookupCalls() const { return log_.lookupCalls(); }
   // Every name answers by default. Throws std::invalid_argument for a name
   // that is not one of the contract's lookup names.
   void setServiceAvailable(std::string_view name, bool available);
@@ -96,6 +105,17 @@ class Host {
   Scene &scene() { return scene_; }
   PanelService &panels() { return panels_; }
 
+  // The node input service refuses to give an id for every name refuse
+  // answers true for: the create is logged as any other, but answers null
+  // and gives the node no input. An empty function refuses none (the
+  // default).
+  void refuseInputIds(std::function<bool(std::string_view name)> refuse) {
+    refuseInputIds_ = std::move(refuse);
+  }
+  bool inputIdRefused(std::string_view name) const {
+    return refuseInputIds_ && refuseInputIds_(name);
+  }
+
   // ---- servers ----
   // Activates the module's "NodeHandler" server of that name with a fresh
   // NodeHandler record set up from options; gives what the activation
@@ -110,9 +130,10 @@ class Host {
     return activations_;
   }
   // Activates the "NodeInterface" server of that name with record (which
-  // may be null); gives what it returned. Throws like activateHandler.
+  // may be null) and lookup routine number routine; gives what it
+  // returned. Throws like activateHandler.
   int activateInterface(const std::string &server, int version, InterfaceRecord *record,
-                        void *serverData = nullptr);
+                        void *serverData = nullptr, int routine = 0);
 
   // ---- nodes ----
   // Places a node of a handler server (its latest activation) and calls
@@ -139,6 +160,7 @@ class Host {
   std::array<bool, kServiceCount> available_{};
   std::array<std::atomic<long>, kServiceCount> lookupCounts_{};
   std::atomic<long> unknownLookups_{0};
+  std::function<bool(std::string_view)> refuseInputIds_;
   uintptr_t productCode_ = productCodeFor(10, 1);
 
   std::unique_ptr<ModuleFile> module_;

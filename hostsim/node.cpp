@@ -236,8 +236,11 @@ struct NodeServices {
 
   static InputId createInput(NodeId id, int type, const char *name, InputEventFunc event) {
     const std::string text = name != nullptr ? name : "";
-    if (Host *current = host()) current->log().record("input.create", text, type);
-    Node *found = node(id);
+    Host *current = host();
+    if (current == nullptr) return nullptr;
+    current->log().record("input.create", text, type);
+    if (current->inputIdRefused(text)) return nullptr;
+    Node *found = current->findNode(id);
     if (found == nullptr || found->destroyed_) return nullptr;
     found->inputs_.push_back(std::unique_ptr<Input>(new Input(found, text, type, event)));
     return found->inputs_.back()->id();

@@ -94,6 +94,12 @@ bool PanelRecord::notifyChange(uint32_t cid, uint32_t vid, int event) const {
   return true;
 }
 
+int PanelRecord::editInt(uint32_t vid, int32_t value) const {
+  const int answer = setInt(vid, value);
+  notifyChange(vid, vid, kPanelEventValueChanged);
+  return answer;
+}
+
 // ---- the service ----------------------------------------------------------
 
 namespace {

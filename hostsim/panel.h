@@ -23,6 +23,23 @@ class CallLog;
 // What the value of PanelFuncs::version is in this host.
 inline constexpr int kPanelServiceVersion = 2;
 
+// The event codes this host's panel hands the change-notification callback.
+// The contract gives meaning to one of them, a changed value; the others
+// are what this host also reports about its controls, and a module is to
+// let them pass.
+enum PanelEvent : int {
+  kPanelEventTracking = 1,  // a control is being dragged; the value is not final yet
+  kPanelEventValueChanged = PANEL_EVENT_VALUE_CHANGED,
+  kPanelEventButton = 3,     // a button control was pressed
+  kPanelEventFocus = 4,      // a control gained the input focus
+  kPanelEventLoseFocus = 5,  // a control lost the input focus
+};
+
+// Every event code but kPanelEventValueChanged, for tests that check the
+// others change nothing.
+inline constexpr int kPanelEventsOtherThanValueChanged[] = {kPanelEventTracking, kPanelEventButton,
+                                                            kPanelEventFocus, kPanelEventLoseFocus};
+
 struct PanelLabelHint {
   uint32_t id;
   const char *text;      // the pointer as handed over
@@ -92,7 +109,16 @@ struct PanelRecord {
 
   // Calls the change-notification hint's callback; false when none was
   // given.
-  bool notifyChange(uint32_t cid, uint32_t vid, int event = PANEL_EVENT_VALUE_CHANGED) const;
+  bool notifyChange(uint32_t cid, uint32_t vid, int event = kPanelEventValueChanged) const;
+
+  // A user's edit of an integer value as the host's panel carries it out:
+  // set(viewed instance, vid, value), then the change notification for
+  // control vid and value vid with kPanelEventValueChanged (when a
+  // notification callback was given). Gives what set answered. The
+  // notification follows even when set answered 0: the host has already
+  // shown the new value in the control and does not take the edit back, it
+  // only tells the module that the control changed.
+  int editInt(uint32_t vid, int32_t value) const;
 };
 
 class PanelService {

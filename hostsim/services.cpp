@@ -18,20 +18,41 @@ bool findService(std::string_view name, Service *service) {
   return false;
 }
 
-void *globalLookup(const char *serviceName, int /*useMode*/) {
+namespace {
+
+// One body per routine number: the number is all that differs, so each
+// instance is a function of its own, with an address of its own.
+template <int Routine>
+void *lookupThrough(const char *serviceName, int useMode) {
   Host *host = Host::current();
-  return host != nullptr ? host->lookup(serviceName) : nullptr;
+  return host != nullptr ? host->lookup(serviceName, useMode, Routine) : nullptr;
 }
 
-void *Host::lookup(const char *name) {
+}  // namespace
+
+void *globalLookup(const char *serviceName, int useMode) {
+  return lookupThrough<0>(serviceName, useMode);
+}
+
+GlobalFunc lookupRoutine(int routine) {
+  static constexpr std::array<GlobalFunc, kLookupRoutines> kRoutines = {
+      &globalLookup, &lookupThrough<1>, &lookupThrough<2>, &lookupThrough<3>};
+  if (routine < 0 || routine >= kLookupRoutines) {
+    throw std::out_of_range("hostsim: no lookup routine " + std::to_string(routine));
+  }
+  return kRoutines[static_cast<std::size_t>(routine)];
+}
+
+void *Host::lookup(const char *name, int useMode, int routine) {
   log_.counters.lookups.fetch_add(1, std::memory_order_relaxed);
+  if (useMode != 0) log_.counters.lookupsWithNonZeroMode.fetch_add(1, std::memory_order_relaxed);
   Service service{};
   if (name == nullptr || !findService(name, &service)) {
     unknownLookups_.fetch_add(1, std::memory_order_relaxed);
-    log_.record("lookup", name != nullptr ? name : "(null)");
+    log_.recordLookup(name != nullptr ? name : "(null)", routine, useMode);
     return nullptr;
   }
-  log_.record("lookup", name);
+  log_.recordLookup(name, routine, useMode);
   const auto index = static_cast<std::size_t>(service);
   lookupCounts_[index].fetch_add(1, std::memory_order_relaxed);
   if (!available_[index]) return nullptr;

@@ -51,10 +51,22 @@ inline constexpr const char *serviceName(Service service) {
 // The Service whose lookup name is name; false when no service has it.
 bool findService(std::string_view name, Service *service);
 
-// The GlobalFunc the simulated host hands to activations. It answers for
-// the current Host (Host::current()); with no current host it answers null.
-// [thread-safe], and allocation-free while the call log is not recording.
+// The number of distinct lookup routines the host offers. A GlobalFunc
+// carries no context, so a test that wants to tell which routine a module
+// used for a lookup hands each activation a different one; every routine
+// answers alike, for the current Host, and only the record of the call
+// (LookupCall::routine) tells them apart.
+inline constexpr int kLookupRoutines = 4;
+
+// Lookup routine 0, the one activations get unless a test picks another. It
+// answers for the current Host (Host::current()); with no current host it
+// answers null. [thread-safe], and allocation-free while the call log is not
+// recording; so are the other routines.
 void *globalLookup(const char *serviceName, int useMode);
+
+// Lookup routine number routine, each a function of its own (routine 0 is
+// globalLookup). Throws std::out_of_range outside [0, kLookupRoutines).
+GlobalFunc lookupRoutine(int routine);
 
 }  // namespace hostsim
 

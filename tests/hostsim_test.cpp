@@ -2,9 +2,12 @@
 // would show up as a false failure (or a false pass) of the module's tests.
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -361,6 +364,40 @@ TEST(HostServices, OnlyOneHostAnswersAtATime) {
   EXPECT_EQ(Host::current(), &again);
 }
 
+// Module tests tell which activation's routine a lookup went through by
+// its number alone: two routines sharing an address, or one recording
+// another's number, would make such a test pass on the wrong routine.
+TEST(HostServices, EachLookupRoutineIsItsOwnFunctionAndRecordsItsNumberAndMode) {
+  Host host;
+  std::vector<LookupCall> expected;
+  for (int routine = 0; routine < kLookupRoutines; ++routine) {
+    const GlobalFunc global = host.global(routine);
+    for (int other = 0; other < routine; ++other) {
+      EXPECT_NE(global, host.global(other)) << routine << " and " << other;
+    }
+    void *answer = global("NodeFuncs", routine);
+    EXPECT_EQ(answer, host.lookup("NodeFuncs")) << "all answer alike";
+    expected.push_back({"NodeFuncs", routine, routine});
+    expected.push_back({"NodeFuncs", 0, 0});
+  }
+  EXPECT_EQ(host.global(), &globalLookup);
+  EXPECT_THROW(host.global(kLookupRoutines), std::out_of_range);
+  EXPECT_THROW(host.global(-1), std::out_of_range);
+  host.global(2)("No Such Service", -3);
+  expected.push_back({"No Such Service", 2, -3});
+  EXPECT_EQ(host.lookupCalls(), expected);
+  EXPECT_EQ(host.log().count("lookup NodeFuncs"), 2u * kLookupRoutines);
+
+  host.log().setRecording(false);
+  host.global(1)("LW Time Info", 7);
+  host.global(1)("LW Time Info", 0);
+  host.log().setRecording(true);
+  EXPECT_EQ(host.lookupCalls().size(), expected.size()) << "nothing recorded while off";
+  EXPECT_EQ(host.log().counters.lookupsWithNonZeroMode.load(), 5) << "modes 1, 2, 3, -3 and 7";
+  host.log().clear();
+  EXPECT_TRUE(host.lookupCalls().empty()) << "cleared with the log";
+}
+
 TEST(CallLog, RecordingOffKeepsNoEntriesButTheCountersStillCount) {
   Host host;
   host.log().setRecording(false);
@@ -542,6 +579,7 @@ TEST_F(SceneTest, ServicesDoNotAllocateWhileTheLogIsOff) {
   heapcount::Scope scope;
   auto *info = static_cast<ItemInfo *>(globalLookup("LW Item Info 6", 0));
   globalLookup("LW Time Info", 0);
+  host.global(kLookupRoutines - 1)("LW Time Info", 1);
   globalLookup("No Such Service", 0);
   double forward[3];
   for (ItemId item = info->first(ITEM_TYPE_OBJECT, nullptr); item; item = info->next(item)) {
@@ -650,6 +688,34 @@ TEST(PanelService, KeepsWhatTheModuleHandsOverAndDrivesItsCallbacks) {
   EXPECT_EQ(host.log().withPrefix("panel.").front(), "panel.create 1");
 }
 
+// A host edit stores the value first and tells the module afterwards, so
+// the notification sees the new value; a value set does not handle is still
+// announced.
+TEST(PanelService, AnEditSetsTheValueThenNotifiesTheControl) {
+  Host host;
+  auto *panels = static_cast<PanelFuncs *>(host.lookup("LWXPanel 2"));
+  static const PanelControl controls[] = {{0x8002, "Flag", "iBoolean"}, {0, nullptr, nullptr}};
+  static PanelSettings settings;
+  static std::vector<std::vector<int64_t>> seen;  // cid, vid, event, flag at the time
+  seen.clear();
+  const PanelId id = panels->create(PANEL_TYPE_VIEW, controls);
+  panels->describe(id, nullptr, &getSetting, &setSetting);
+  PanelChangeFunc notify = [](PanelId, uint32_t cid, uint32_t vid, int event) {
+    seen.push_back({cid, vid, event, settings.flag});
+  };
+  void *hints[] = {reinterpret_cast<void *>(uintptr_t{PANEL_HINT_CHANGE_NOTIFY}),
+                   reinterpret_cast<void *>(notify), nullptr};
+  panels->hint(id, 0, hints);
+  panels->viewInst(id, &settings);
+  const PanelRecord &panel = *host.panels().find(id);
+
+  EXPECT_EQ(panel.editInt(0x8002, 9), 1);
+  EXPECT_EQ(panel.editInt(0x8005, 4), 0);
+  EXPECT_EQ(seen,
+            (std::vector<std::vector<int64_t>>{{0x8002, 0x8002, kPanelEventValueChanged, 9},
+                                               {0x8005, 0x8005, kPanelEventValueChanged, 9}}));
+}
+
 // ---- loading --------------------------------------------------------------
 
 TEST(Loader, SaysWhyAModuleCannotBeLoaded) {
@@ -755,6 +821,21 @@ TEST(Nodes, InputsAnswerForTheirSourceAndReportConnections) {
   node.disconnect("Reference Normal");
   EXPECT_EQ(inputs->check(vector.id()), 0);
   EXPECT_THROW(node.connect("Reference", 1.0), std::invalid_argument);
+}
+
+// A refused input must look to the module exactly like a host that gave no
+// id: logged, null, and absent from the node.
+TEST(Nodes, ARefusedInputIsLoggedButNeverMade) {
+  Host host(KERROWBEND_MODULE_PATH);
+  host.refuseInputIds([](std::string_view name) { return name == "Weight"; });
+  ASSERT_EQ(host.activateHandler("Kerrowbend"), 0);
+  Node &node = host.createNode("Kerrowbend", "Kerrowbend (1)");
+  EXPECT_EQ(host.log().withPrefix("input.create"),
+            (std::vector<std::string>{"input.create Reference Normal 3", "input.create Weight 2"}));
+  EXPECT_EQ(node.inputNames(), std::vector<std::string>{"Reference Normal"});
+  EXPECT_EQ(node.inputs().size(), 1u);
+  host.refuseInputIds({});
+  EXPECT_EQ(host.createNode("Kerrowbend", "Kerrowbend (2)").inputs().size(), 2u);
 }
 
 // Many render threads evaluate one instance at once; each must get its own

@@ -178,6 +178,43 @@ TEST_F(ModuleTest, LaterActivationsOfEitherNodeOnlyReadTheProductCode) {
   EXPECT_EQ(lookups(host), (Names{"lookup Product Info", "lookup Product Info"}));
 }
 
+// A host may hand each activation a lookup routine of its own. The services
+// come once, through the first activation's routine; the product code and
+// the instance table's private field belong to the activation at hand.
+struct RoutineCase {
+  const char *label;
+  const char *first;   // server activated first, with routine 0
+  const char *second;  // server activated next, with routine 1
+};
+
+void PrintTo(const RoutineCase &c, std::ostream *os) { *os << c.label; }
+
+class CurrentRoutineTest : public ModuleTest, public ::testing::WithParamInterface<RoutineCase> {};
+
+TEST_P(CurrentRoutineTest, LaterActivationUsesItsOwnRoutineForProductAndPrivateField) {
+  const RoutineCase &c = GetParam();
+  HandlerOptions first;
+  first.routine = 0;
+  ASSERT_EQ(host.activateHandler(c.first, 3, first), 0);
+  const std::vector<hostsim::LookupCall> fetched = host.lookupCalls();
+  EXPECT_EQ(fetched.size(), kFirstChoiceLookups.size());
+  for (const hostsim::LookupCall &call : fetched) EXPECT_EQ(call.routine, 0) << call.name;
+
+  host.log().clear();
+  HandlerOptions second;
+  second.routine = 1;
+  ASSERT_EQ(host.activateHandler(c.second, 3, second), 0);
+  EXPECT_EQ(host.handler(c.second)->instance.priv, reinterpret_cast<void *>(host.global(1)));
+  EXPECT_EQ(host.lookupCalls(),
+            (std::vector<hostsim::LookupCall>{{"Product Info", /*routine=*/1, /*useMode=*/0}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, CurrentRoutineTest,
+                         ::testing::Values(RoutineCase{"Single", kSingle, kSingle},
+                                           RoutineCase{"Multi", kMulti, kMulti},
+                                           RoutineCase{"MultiAfterSingle", kSingle, kMulti}),
+                         [](const auto &info) { return std::string(info.param.label); });
+
 TEST_F(ModuleTest, InstallsCallbacksAndLeavesTheHostsOwnFieldsAsGiven) {
   auto describe = +[](void *) -> const char * { return "host's"; };
   auto *preview = reinterpret_cast<void *>(0x1234);

@@ -3,6 +3,7 @@
 // that shading is safe on many threads and allocates nothing.
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <string>
@@ -151,11 +152,33 @@ TEST_F(ShadingTest, MapWithoutValuesAtTheSpotGivesWeightZero) {
   EXPECT_EQ(counters.meshInfoObtained, 1);
 }
 
-TEST_F(ShadingTest, UnpluggedWeightWithoutAMapNameIsOne) {
-  configure(*node, "Proxy", 0, "");
-  EXPECT_NEAR(weightUsed(node->evaluate(spot()).value), 1.0, 1e-14);
-  EXPECT_EQ(counters.meshInfoObtained, 0);
+// A plugged weight input wins over the map name, whatever that holds; only
+// an unplugged one falls back to the map, or to 1 without a name.
+struct WeightCase {
+  const char *label;
+  std::optional<double> input;  // the Weight input's value, or unplugged
+  const char *mapName;
+  double expected;
+};
+
+void PrintTo(const WeightCase &c, std::ostream *os) { *os << c.label; }
+
+class WeightSourceTest : public ShadingTest, public ::testing::WithParamInterface<WeightCase> {};
+
+TEST_P(WeightSourceTest, WeightComesFromThePluggedInputBeforeAnyMapName) {
+  const WeightCase &c = GetParam();
+  configure(*node, "Proxy", 0, c.mapName);
+  if (c.input) node->connect("Weight", *c.input);
+  EXPECT_NEAR(weightUsed(node->evaluate(spot()).value), c.expected, 1e-14);
+  EXPECT_EQ(counters.meshInfoObtained, 0) << "no map is sampled";
 }
+
+INSTANTIATE_TEST_SUITE_P(Sources, WeightSourceTest,
+                         ::testing::Values(WeightCase{"UnpluggedWithoutMapNameIsOne", std::nullopt,
+                                                      "", 1.0},
+                                           WeightCase{"PluggedWithoutMapName", 0.25, "", 0.25},
+                                           WeightCase{"PluggedWithMissingMap", 0.25, "Dust", 0.25}),
+                         [](const auto &info) { return std::string(info.param.label); });
 
 TEST_F(ShadingTest, ReferenceObjectIsReadAtTheCurrentTime) {
   proxy->setForward([](double time) { return Vec3{std::sin(time), 0, std::cos(time)}; });
@@ -209,12 +232,43 @@ TEST_F(ShadingTest, OtherNodesActivationKeepsTheVersionItRead) {
   EXPECT_EQ(counters.vmapLookupV2, 1) << "still 10.1 from this node's activation";
 }
 
+// The contract asks every lookup for usage mode 0: the fetch at the first
+// activation, the product code at each, and the time at each spot shaded
+// through the reference object, whichever routine carries it.
+TEST_F(ShadingTest, EveryLookupIsMadeWithUsageModeZero) {
+  hostsim::HandlerOptions other;
+  other.routine = 2;
+  ASSERT_EQ(host.activateHandler(kMulti, 3, other), 0);
+  ASSERT_EQ(host.activateHandler(kSingle, 3, other), 0);
+  node->evaluate(spot());
+  host.log().setRecording(false);  // the counter stays exact without the log
+  node->evaluate(spot());
+  EXPECT_EQ(host.lookupCount("NodeFuncs"), 1);
+  EXPECT_EQ(host.lookupCount("Product Info"), 3);
+  EXPECT_EQ(host.lookupCount("LW Time Info"), 2);
+  EXPECT_EQ(counters.lookupsWithNonZeroMode, 0);
+  for (const hostsim::LookupCall &call : host.lookupCalls()) {
+    EXPECT_EQ(call.useMode, 0) << call.name << " through routine " << call.routine;
+  }
+}
+
 // ---- pass-through ----------------------------------------------------------
 
-TEST_F(ShadingTest, NamedMapMissingFromTheObjectPassesThroughEvenWithAReference) {
+// The weight is settled first: once the map proves missing, the reference
+// (plugged or from the object) is never asked for.
+TEST_F(ShadingTest, NamedMapMissingFromTheObjectPassesThroughWithoutTouchingTheReference) {
   configure(*node, "Proxy", 0, "Dust");
-  node->connect("Reference Normal", Vec3{1, 0, 0});
-  EXPECT_TRUE(isPassThrough(node->evaluate(spot({0, 0.6, 0.8})), {0, 0.6, 0.8}));
+  for (bool plugged : {false, true}) {
+    SCOPED_TRACE(plugged ? "reference plugged" : "reference object");
+    if (plugged) node->connect("Reference Normal", Vec3{1, 0, 0});
+    host.log().clear();
+    EXPECT_TRUE(isPassThrough(node->evaluate(spot({0, 0.6, 0.8})), {0, 0.6, 0.8}));
+    ASSERT_TRUE(host.log().contains("mesh.lookupV2 Dust")) << "the map was sought";
+    for (const char *call : {"input.check Reference Normal", "input.evaluate Reference Normal",
+                             "lookup LW Time Info", "item.param 4"}) {
+      EXPECT_FALSE(host.log().contains(call)) << call;
+    }
+  }
 }
 
 TEST_F(ShadingTest, MissingReferenceObjectPassesThrough) {
@@ -240,7 +294,7 @@ TEST_F(ShadingTest, MeshInfoRefusedPassesThrough) {
   EXPECT_TRUE(isPassThrough(node->evaluate(spot({0, 0.6, 0.8})), {0, 0.6, 0.8}));
 }
 
-TEST_F(ShadingTest, MeshInfoIsReleasedOnEveryPathThatObtainedIt) {
+TEST_F(ShadingTest, MeshInfoIsAskedFrozenAndReleasedOnEveryPathThatObtainedIt) {
   node->evaluate(spot());  // map found
   configure(*node, "Proxy", 0, "Dust");
   node->evaluate(spot());  // map not found
@@ -249,6 +303,8 @@ TEST_F(ShadingTest, MeshInfoIsReleasedOnEveryPathThatObtainedIt) {
   node->evaluate(spot());  // map found, reference not
   EXPECT_EQ(counters.meshInfoObtained, 3);
   EXPECT_EQ(counters.meshReleased, 3);
+  EXPECT_EQ(host.log().withPrefix("object.meshInfo "),
+            std::vector<std::string>(3, "object.meshInfo 1"));
 }
 
 TEST_F(ShadingTest, MeshInfoWithoutAReleaseEntryIsNotReleased) {
