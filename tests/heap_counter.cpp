@@ -1,6 +1,7 @@
-// Replaces the C allocator entry points of the test executable. A module
-// loaded later with dlopen binds its malloc calls to these, since the
-// executable's definitions come first in the global lookup scope.
+// Replaces the C allocator entry points of the test executable, to count
+// allocations or refuse one on demand. A module loaded later with dlopen
+// binds its malloc calls to these, since the executable's definitions come
+// first in the global lookup scope.
 #include "tests/heap_counter.h"
 
 #include <atomic>
@@ -21,8 +22,30 @@ namespace {
 std::atomic<bool> counting{false};
 std::atomic<std::size_t> count{0};
 
+std::atomic<bool> failing{false};
+std::atomic<std::size_t> failAt{0};
+std::atomic<std::size_t> attempts{0};
+std::atomic<std::size_t> frees{0};
+std::atomic<bool> refused{false};
+std::atomic<bool> callocOnly{false};
+
 void note() {
   if (counting.load(std::memory_order_relaxed)) count.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Numbers the allocation and tells whether it is the one to refuse.
+bool refuse(bool isCalloc = false) {
+  if (!failing.load(std::memory_order_relaxed)) return false;
+  if (callocOnly.load(std::memory_order_relaxed) && !isCalloc) return false;
+  if (attempts.fetch_add(1, std::memory_order_relaxed) != failAt.load()) return false;
+  refused.store(true);
+  return true;
+}
+
+void noteFree(const void *pointer) {
+  if (pointer != nullptr && failing.load(std::memory_order_relaxed)) {
+    frees.fetch_add(1, std::memory_order_relaxed);
+  }
 }
 }  // namespace
 
@@ -33,28 +56,35 @@ void note() {
 extern "C" {
 INTERPOSE void *malloc(std::size_t size) {
   note();
+  if (refuse()) return nullptr;
   return __libc_malloc(size);
 }
 INTERPOSE void *calloc(std::size_t n, std::size_t size) {
   note();
+  if (refuse(true)) return nullptr;
   return __libc_calloc(n, size);
 }
 INTERPOSE void *realloc(void *pointer, std::size_t size) {
   note();
+  if (refuse()) return nullptr;  // the block passed in stays valid
   return __libc_realloc(pointer, size);
 }
 INTERPOSE void *aligned_alloc(std::size_t alignment, std::size_t size) {
   note();
+  if (refuse()) return nullptr;
   return __libc_memalign(alignment, size);
 }
 INTERPOSE int posix_memalign(void **out, std::size_t alignment, std::size_t size) {
   note();
-  void *p = __libc_memalign(alignment, size);
+  void *p = refuse() ? nullptr : __libc_memalign(alignment, size);
   if (p == nullptr) return 12;  // ENOMEM
   *out = p;
   return 0;
 }
-INTERPOSE void free(void *pointer) { __libc_free(pointer); }
+INTERPOSE void free(void *pointer) {
+  noteFree(pointer);
+  __libc_free(pointer);
+}
 }
 
 namespace heapcount {
@@ -67,5 +97,22 @@ Scope::Scope() {
 Scope::~Scope() { counting.store(false); }
 
 std::size_t Scope::allocations() const { return count.load(); }
+
+FailScope::FailScope(std::size_t failAtAllocation, Which which) {
+  failAt.store(failAtAllocation);
+  callocOnly.store(which == kCallocOnly);
+  attempts.store(0);
+  frees.store(0);
+  refused.store(false);
+  failing.store(true);
+}
+
+FailScope::~FailScope() { failing.store(false); }
+
+bool FailScope::failed() const { return refused.load(); }
+
+std::size_t FailScope::allocations() const { return attempts.load(); }
+
+std::size_t FailScope::releases() const { return frees.load(); }
 
 }  // namespace heapcount

@@ -1,6 +1,7 @@
 // Counts heap allocations made anywhere in the process (the module
-// included) while a HeapCountScope is open. Built only without sanitizers,
-// which bring their own allocator.
+// included) while a Scope is open, and refuses a chosen one while a
+// FailScope is open. Built only without sanitizers, which bring their own
+// allocator.
 #ifndef KERROWBEND_TESTS_HEAP_COUNTER_H
 #define KERROWBEND_TESTS_HEAP_COUNTER_H
 
@@ -17,6 +18,31 @@ class Scope {
   Scope(const Scope &) = delete;
   Scope &operator=(const Scope &) = delete;
   std::size_t allocations() const;
+};
+
+// While open, the allocation numbered failAt (0 is the first one after the
+// scope opened) is refused: it gives null, or ENOMEM from posix_memalign;
+// all others succeed. The numbering is process-wide, so only the code under
+// test should run while the scope is open. One FailScope at a time.
+//
+// The module takes all its memory with calloc, while the simulated host
+// allocates through operator new, which throws when refused; kCallocOnly
+// numbers and refuses calloc alone, so a test can starve the module while
+// the host it calls keeps working.
+class FailScope {
+ public:
+  enum Which { kAny, kCallocOnly };
+  explicit FailScope(std::size_t failAt, Which which = kAny);
+  ~FailScope();
+  FailScope(const FailScope &) = delete;
+  FailScope &operator=(const FailScope &) = delete;
+  // Whether the allocation numbered failAt was asked for, and so refused.
+  bool failed() const;
+  // Allocations asked for since the scope opened, the refused one included.
+  std::size_t allocations() const;
+  // Calls to free with a non-null pointer since the scope opened. Code that
+  // gives back all it took, after one refusal, has allocations() - 1 here.
+  std::size_t releases() const;
 };
 
 }  // namespace heapcount
