@@ -8,8 +8,10 @@ extern "C" {
 
 int refreshPanelOnInputEvent(void *instance, InputId /*input*/, int /*event*/,
                              int /*connectionType*/) {
-  const auto *head = static_cast<const InstanceHead *>(instance);
-  if (head != nullptr && head->panel != nullptr) hostServices.panelFuncs->viewRefresh(head->panel);
+  // The instance record starts with its panel field, so the instance's
+  // address is that field's address.
+  const auto *panel = static_cast<const PanelId *>(instance);
+  if (panel != nullptr && *panel != nullptr) hostServices.panelFuncs->viewRefresh(*panel);
   return 1;
 }
 

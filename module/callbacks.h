@@ -7,20 +7,16 @@
 
 namespace kerrowbend {
 
-// Every instance record of this module starts with its panel, so callbacks
-// shared by both nodes can reach the panel without knowing the node.
 // Functions with C linkage share one namespace across the module whatever
 // C++ namespace they sit in, so each node gives its callbacks names of its
 // own.
-struct InstanceHead {
-  PanelId panel;
-};
 
 extern "C" {
 
 // Given with every node input: a connection made or broken changes what the
 // panel may show (a name field is withheld while its input is plugged), so
-// the panel is refreshed. Returns 1.
+// the panel is refreshed. Returns 1. Works for an instance of either node:
+// every instance record of this module starts with its panel field.
 int refreshPanelOnInputEvent(void *instance, InputId input, int event, int connectionType);
 
 // The nodes depend on no scene items by id (the reference object is found

@@ -51,13 +51,9 @@ int productVersion(GlobalFunc global) {
   return minor + major * 10;
 }
 
-bool isSceneObject(ItemId item) {
-  const ItemInfo *items = hostServices.itemInfo;
-  if (items == nullptr) return false;
-  for (ItemId it = items->first(ITEM_TYPE_OBJECT, nullptr); it != nullptr; it = items->next(it)) {
-    if (it == item) return true;
-  }
-  return false;
+bool shadesSpotsOn(ItemId object) {
+  const bool inScene = findSceneObject([object](ItemId it) { return it == object; }) != nullptr;
+  return inScene && itemFuncsPresent == 1;
 }
 
 }  // namespace kerrowbend

@@ -78,9 +78,7 @@ bool settleReference(const DragInstance &inst, NodalAccess &na, double reference
 
 Vector shade(const DragInstance &inst, NodalAccess &na) {
   const Vector normal = toVector(na.wNorm);
-  // Only spots on the scene's objects are shaded, and only while the last
-  // handler activation was given an item table.
-  if (!isSceneObject(na.objId) || itemFuncsPresent != 1) return normal;
+  if (!shadesSpotsOn(na.objId)) return normal;
 
   const Weight weight = settleWeight(inst, na);
   if (!weight.usable) return normal;

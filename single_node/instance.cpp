@@ -60,17 +60,13 @@ Error findReferenceObject(void *instance, int /*frame*/, double /*time*/) {
   auto *inst = static_cast<DragInstance *>(instance);
   if (inst == nullptr) return nullptr;
   inst->referenceItem = nullptr;
-  const ItemInfo *items = hostServices.itemInfo;
-  if (items == nullptr || inst->referenceObjectName[0] == '\0') return nullptr;
+  if (inst->referenceObjectName[0] == '\0') return nullptr;
   // The first object in host order that bears the name wins; names compare
   // byte for byte, so letter case matters.
-  for (ItemId it = items->first(ITEM_TYPE_OBJECT, nullptr); it != nullptr; it = items->next(it)) {
-    const char *name = items->name(it);
-    if (name != nullptr && std::strcmp(name, inst->referenceObjectName) == 0) {
-      inst->referenceItem = it;
-      return nullptr;
-    }
-  }
+  inst->referenceItem = findSceneObject([inst](ItemId it) {
+    const char *name = hostServices.itemInfo->name(it);
+    return name != nullptr && std::strcmp(name, inst->referenceObjectName) == 0;
+  });
   return nullptr;
 }
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "module/host_services.h"
+#include "module/panel.h"
 #include "single_node/instance.h"
 
 namespace kerrowbend {
@@ -32,13 +33,8 @@ bool isConnected(InputId input) { return hostServices.inputFuncs->check(input) !
 // The scene's object item at position index in host order, or null. Walks
 // afresh every time so the choices follow the scene as it is now.
 ItemId objectAt(int index) {
-  const ItemInfo &items = *hostServices.itemInfo;
   int position = 0;
-  for (ItemId it = items.first(ITEM_TYPE_OBJECT, nullptr); it != nullptr; it = items.next(it)) {
-    if (position == index) return it;
-    ++position;
-  }
-  return nullptr;
+  return findSceneObject([&position, index](ItemId /*item*/) { return position++ == index; });
 }
 
 extern "C" {
@@ -81,12 +77,11 @@ int setDragSetting(void *instance, uint32_t vid, void *value) {
 }
 
 int objectChoiceCount(void * /*context*/) {
-  if (hostServices.itemInfo == nullptr) return 0;
-  const ItemInfo &items = *hostServices.itemInfo;
   int count = 0;
-  for (ItemId it = items.first(ITEM_TYPE_OBJECT, nullptr); it != nullptr; it = items.next(it)) {
+  findSceneObject([&count](ItemId /*item*/) {
     ++count;
-  }
+    return false;
+  });
   return count;
 }
 
@@ -108,50 +103,20 @@ const char *weightMapChoiceName(void * /*context*/, int index) {
 
 }  // extern "C"
 
-// Hint arrays carry tags and ids in pointer-sized slots.
-void *hintValue(uintptr_t value) {
-  return reinterpret_cast<void *>(value);  // NOLINT(performance-no-int-to-ptr)
-}
-
-template <typename Function>
-void *hintFunction(Function function) {
-  return reinterpret_cast<void *>(function);
-}
+const PanelLayout kLayout = {kControls, kData, getDragSetting, setDragSetting};
 
 }  // namespace
 
 extern "C" PanelId buildDragPanel(void *instance) {
   auto *inst = static_cast<DragInstance *>(instance);
   if (inst == nullptr) return nullptr;
-  // One panel per instance, built once: a later activation hands it back
-  // without a word to the host.
-  if (inst->panel != nullptr) return inst->panel;
-
-  const PanelFuncs &panels = *hostServices.panelFuncs;
-  const char *nodeName = hostServices.nodeFuncs->nodeName(inst->node);
-  inst->panel = panels.create(PANEL_TYPE_VIEW, kControls);
-  if (inst->panel == nullptr) return nullptr;
-
-  panels.describe(inst->panel, kData, getDragSetting, setDragSetting);
-  void *hints[] = {
-      hintValue(PANEL_HINT_LABEL),
-      hintValue(0),
-      const_cast<char *>(nodeName),
-      hintValue(0),
-      hintValue(PANEL_HINT_POPUP_FUNCS),
-      hintValue(kReferenceObjectId),
-      hintFunction(objectChoiceCount),
-      hintFunction(objectChoiceName),
-      hintValue(PANEL_HINT_POPUP_FUNCS),
-      hintValue(kWeightMapId),
-      hintFunction(weightMapChoiceCount),
-      hintFunction(weightMapChoiceName),
-      hintValue(0),
+  void *const popups[] = {
+      hintValue(PANEL_HINT_POPUP_FUNCS),  hintValue(kReferenceObjectId),
+      hintFunction(objectChoiceCount),    hintFunction(objectChoiceName),
+      hintValue(PANEL_HINT_POPUP_FUNCS),  hintValue(kWeightMapId),
+      hintFunction(weightMapChoiceCount), hintFunction(weightMapChoiceName),
   };
-  panels.hint(inst->panel, 0, hints);
-  panels.viewInst(inst->panel, inst);
-  panels.setData(inst->panel, 0, inst);
-  return inst->panel;
+  return buildNodePanel(inst->panel, inst, inst->node, kLayout, popups);
 }
 
 }  // namespace kerrowbend
