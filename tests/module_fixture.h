@@ -33,6 +33,19 @@ class DragNodeTest : public ModuleTest {
   hostsim::Node *node = nullptr;
 };
 
+// The multi-reference node's handler activated (item and render tables
+// offered) and one node placed, with its one stage.
+class MultiNodeTest : public ModuleTest {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(host.activateHandler(kMulti), 0);
+    node = &host.createNode(kMulti, "KerrowbendMulti (1)");
+    ASSERT_NE(node->instance(), nullptr);
+  }
+
+  hostsim::Node *node = nullptr;
+};
+
 }  // namespace kerrowbend_test
 
 #endif

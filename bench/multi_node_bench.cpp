@@ -1,0 +1,85 @@
+// Cost of shading one spot with the multi-reference node for a growing
+// number of connected stages, and of an "Input Size" edit that adds or
+// removes many stages at once. Each stage is found by walking the stage
+// list from its first element, so both grow faster than the stage count.
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "hostsim/blocks.h"
+#include "hostsim/host.h"
+
+namespace {
+
+constexpr uint32_t kInputSize = 0x8001;
+
+// A host with the multi node activated and a node placed, its panel open.
+struct MultiBench {
+  hostsim::Host host{KERROWBEND_MODULE_PATH};
+  hostsim::Node *node = nullptr;
+  hostsim::PanelRecord *panel = nullptr;
+
+  bool setUp(benchmark::State &state) {
+    if (host.activateHandler("KerrowbendMulti") != 0) {
+      state.SkipWithError("activation failed");
+      return false;
+    }
+    node = &host.createNode("KerrowbendMulti", "bench");
+    InterfaceRecord record{node->instance(), nullptr, nullptr, nullptr};
+    host.activateInterface("KerrowbendMulti", 4, &record);
+    panel = host.panels().find(record.panel);
+    host.log().setRecording(false);
+    return true;
+  }
+};
+
+void BM_MultiShadeSpotConnectedStages(benchmark::State &state) {
+  MultiBench bench;
+  if (!bench.setUp(state)) return;
+  const auto stages = static_cast<int>(state.range(0));
+  bench.panel->editInt(kInputSize, stages);
+  for (int k = 1; k <= stages; ++k) {
+    const std::string number = std::to_string(k);
+    bench.node->connect(
+        "Reference Normal " + number,
+        hostsim::Vec3{k % 3 == 0 ? 1.0 : 0.0, k % 3 == 1 ? 1.0 : 0.0, k % 3 == 2 ? 1.0 : 0.0});
+    bench.node->connect("Weight " + number, 0.3);
+  }
+  const hostsim::SceneObject &shaded = bench.host.scene().addObject("Shaded");
+  const NodalAccess spot = hostsim::makeSpot({0.0, 0.6, 0.8}, shaded.id());
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(bench.node->evaluate(spot));
+  }
+  state.counters["stages"] = stages;
+}
+
+BENCHMARK(BM_MultiShadeSpotConnectedStages)->Arg(1)->Arg(8)->Arg(64);
+
+// One round trip: "Input Size" from 1 to the argument and back to 1, each
+// edit a set followed by the value-change notification, as a host sends it.
+// Every round trip gets a fresh node: the simulated host keeps every input a
+// node ever had, and a long-lived node would make the host's own lookups
+// grow from one round to the next.
+void BM_MultiInputSizeRoundTrip(benchmark::State &state) {
+  MultiBench bench;
+  if (!bench.setUp(state)) return;
+  const auto stages = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    hostsim::Node &node = bench.host.createNode("KerrowbendMulti", "round trip");
+    InterfaceRecord record{node.instance(), nullptr, nullptr, nullptr};
+    bench.host.activateInterface("KerrowbendMulti", 4, &record);
+    const hostsim::PanelRecord &panel = *bench.host.panels().find(record.panel);
+    state.ResumeTiming();
+    panel.editInt(kInputSize, stages);
+    panel.editInt(kInputSize, 1);
+    state.PauseTiming();
+    node.destroy();
+    state.ResumeTiming();
+  }
+  state.counters["stages"] = stages;
+}
+
+BENCHMARK(BM_MultiInputSizeRoundTrip)->Arg(1000)->Iterations(20)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,52 @@
+// Shading one spot: the normal is dragged once per usable stage, in stage
+// order, each stage starting from the previous result. Runs on many render
+// threads at once: it reads the instance and the module-wide state and
+// writes only its own temporaries and the output value.
+#include "kernel/drag.h"
+#include "module/host_services.h"
+#include "multi_node/instance.h"
+
+namespace kerrowbend {
+namespace {
+
+Vector toVector(const double v[3]) { return {v[0], v[1], v[2]}; }
+
+// Unlike the single node there are no fallbacks: a stage without a
+// connected weight, with weight 0, or without a connected reference is left
+// out of the chain. The weight is asked for first, so a stage weighted 0
+// never evaluates its reference.
+Vector dragThroughStages(const SlotList &stages, NodalAccess &na, Vector normal) {
+  const NodeInputFuncs &inputs = *hostServices.inputFuncs;
+  for (int32_t i = 0; i < stages.count; ++i) {
+    const auto *stage = static_cast<const InputPair *>(payloadAt(&stages, i));
+    // A stage the host gave no id for an input is never asked about.
+    if (stage == nullptr || stage->weightInput == nullptr || stage->referenceInput == nullptr) {
+      continue;
+    }
+    if (inputs.check(stage->weightInput) == 0) continue;
+    double weight = 0.0;
+    inputs.evaluate(stage->weightInput, &na, &weight);
+    // -0.0 compares equal too; NaN does not, and goes on into the drag.
+    if (weight == 0.0) continue;
+    if (inputs.check(stage->referenceInput) == 0) continue;
+    double reference[3] = {0.0, 0.0, 0.0};
+    inputs.evaluate(stage->referenceInput, &na, reference);
+    normal = dragNormal(normal, toVector(reference), weight);
+  }
+  return normal;
+}
+
+}  // namespace
+
+extern "C" void evaluateMultiInstance(void *instance, NodalAccess *na, OutputId /*output*/,
+                                      NodeValue value) {
+  const auto &inst = *static_cast<const MultiDragInstance *>(instance);
+  Vector result = toVector(na->wNorm);
+  if (shadesSpotsOn(na->objId) && inst.stages != nullptr) {
+    result = dragThroughStages(*inst.stages, *na, result);
+  }
+  double out[3] = {result.x, result.y, result.z};
+  hostServices.outputFuncs->setValue(value, out);
+}
+
+}  // namespace kerrowbend
