@@ -6,6 +6,7 @@
 
 #include "module/callbacks.h"
 #include "module/host_services.h"
+#include "module/instance.h"
 
 namespace kerrowbend {
 namespace {
@@ -65,11 +66,8 @@ SlotList *resizeInputs(MultiDragInstance &inst, SlotList *stages, int32_t n) {
 extern "C" {
 
 void *createMultiInstance(void * /*priv*/, NodeId node, Error *error) {
-  auto *inst = static_cast<MultiDragInstance *>(std::calloc(1, sizeof(MultiDragInstance)));
-  if (inst == nullptr) {
-    if (error != nullptr) *error = "Couldn't allocate memory for instance.";
-    return nullptr;
-  }
+  auto *inst = allocateInstance<MultiDragInstance>(error);
+  if (inst == nullptr) return nullptr;
   inst->node = node;
   inst->inputCount = 1;
   hostServices.nodeFuncs->setPreviewType(node, 2);

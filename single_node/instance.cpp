@@ -5,6 +5,7 @@
 
 #include "module/callbacks.h"
 #include "module/host_services.h"
+#include "module/instance.h"
 
 namespace kerrowbend {
 
@@ -19,11 +20,8 @@ void storeName(char (&field)[kNameSize], const char *text) {
 extern "C" {
 
 void *createDragInstance(void * /*priv*/, NodeId node, Error *error) {
-  auto *inst = static_cast<DragInstance *>(std::calloc(1, sizeof(DragInstance)));
-  if (inst == nullptr) {
-    if (error != nullptr) *error = "Couldn't allocate memory for instance.";
-    return nullptr;
-  }
+  auto *inst = allocateInstance<DragInstance>(error);
+  if (inst == nullptr) return nullptr;
   inst->node = node;
   inst->invert = 1;
 
