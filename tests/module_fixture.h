@@ -4,8 +4,13 @@
 #ifndef KERROWBEND_TESTS_MODULE_FIXTURE_H
 #define KERROWBEND_TESTS_MODULE_FIXTURE_H
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
+#include "hostsim/blocks.h"
 #include "hostsim/host.h"
 
 namespace kerrowbend_test {
@@ -32,6 +37,26 @@ class DragNodeTest : public ModuleTest {
 
   hostsim::Node *node = nullptr;
 };
+
+// Gives a multi node the stage count as a scene file would.
+inline void loadCount(hostsim::Node &target, int32_t count,
+                      hostsim::BlockForm form = hostsim::BlockForm::Binary) {
+  hostsim::BlockWriter writer(form);
+  writer.begin(hostsim::blockId("INUM"), "Num");
+  writer.writeInt(count);
+  writer.end();
+  ASSERT_EQ(target.load(form, writer.finish()), nullptr);
+}
+
+// The inputs of stages first..last, in the order the multi node makes them.
+inline std::vector<std::string> stageInputs(int first, int last) {
+  std::vector<std::string> names;
+  for (int k = first; k <= last; ++k) {
+    names.push_back("Reference Normal " + std::to_string(k));
+    names.push_back("Weight " + std::to_string(k));
+  }
+  return names;
+}
 
 // The multi-reference node's handler activated (item and render tables
 // offered) and one node placed, with its one stage.
