@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hostsim/module_checks.h"
+
 namespace hostsim {
 
 namespace {
@@ -17,6 +19,14 @@ namespace {
 constexpr int kMaxServers = 4096;
 
 std::string systemError(const std::string &what) { return what + ": " + std::strerror(errno); }
+
+std::string replaceAll(std::string text, const std::string &from, const std::string &to) {
+  for (std::size_t at = 0; !from.empty() && (at = text.find(from, at)) != std::string::npos;
+       at += to.size()) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
 
 bool isEndRecord(const ServerRecord &record) {
   return record.className == nullptr && record.name == nullptr && record.activate == nullptr &&
@@ -27,7 +37,7 @@ bool isEndRecord(const ServerRecord &record) {
 // name.
 std::string copyToTemporary(const std::string &source) {
   const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) throw LoadError(systemError("cannot open module file '" + source + "'"));
+  if (in < 0) throw LoadError(systemError("cannot open '" + source + "'"));
 
   const char *dir = std::getenv("TMPDIR");
   std::string name = (dir != nullptr && *dir != '\0') ? dir : "/tmp";
@@ -69,37 +79,42 @@ std::string copyToTemporary(const std::string &source) {
 }  // namespace
 
 std::unique_ptr<ModuleFile> ModuleFile::open(const std::string &path) {
+  const std::string problem = sharedLibraryProblem(path);
+  if (!problem.empty()) throw LoadError("'" + path + "' " + problem);
+
   std::unique_ptr<ModuleFile> module(new ModuleFile);
   module->path_ = path;
   module->copy_ = copyToTemporary(path);
 
-  // From here the destructor undoes whatever has been done so far.
+  // From here the destructor undoes whatever has been done so far. The copy
+  // is removed as soon as it is mapped (or failed to map): whatever the
+  // module does later, even crash the process, leaves no file behind.
   module->library_ = ::dlopen(module->copy_.c_str(), RTLD_NOW | RTLD_LOCAL);
+  const char *why = module->library_ == nullptr ? ::dlerror() : nullptr;
+  ::unlink(module->copy_.c_str());
   if (module->library_ == nullptr) {
-    const char *why = ::dlerror();
-    throw LoadError("cannot load module '" + path + "': " + (why ? why : "unknown reason"));
+    throw LoadError("cannot load '" + path + "': " +
+                    replaceAll(why != nullptr ? why : "unknown reason", module->copy_, path));
   }
   ::dlerror();
   void *symbol = ::dlsym(module->library_, "_mod_descrip");
   if (symbol == nullptr) {
-    throw LoadError("module '" + path + "' does not export _mod_descrip");
+    throw LoadError("'" + path +
+                    "' does not export _mod_descrip: it is not a module for this host");
   }
   module->descriptor_ = static_cast<const ModuleDescriptor *>(symbol);
+  const std::string malformed =
+      descriptorProblem(*module->descriptor_, MappedImage(module->library_), kMaxServers);
+  if (!malformed.empty()) throw LoadError("'" + path + "': " + malformed);
 
   const ServerRecord *record = module->descriptor_->serverDefs;
   for (int i = 0; record != nullptr && !isEndRecord(record[i]); ++i) {
-    if (i == kMaxServers) {
-      throw LoadError("module '" + path + "': the server list has no closing all-null record");
-    }
     module->servers_.push_back(&record[i]);
   }
 
-  if (module->descriptor_->startup == nullptr) {
-    throw LoadError("module '" + path + "': _mod_descrip has no startup routine");
-  }
   module->handle_ = module->descriptor_->startup();
   if (module->handle_ == nullptr) {
-    throw LoadError("module '" + path + "': startup returned a null module handle");
+    throw LoadError("'" + path + "': startup returned a null module handle");
   }
   return module;
 }

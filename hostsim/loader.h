@@ -4,7 +4,12 @@
 // version), and a dynamic loader hands back the already-loaded image when
 // the same file is opened twice. Each ModuleFile therefore loads a private
 // copy of the file under a unique temporary name, so every load starts from
-// the module's initial state, and removes the copy when it is closed.
+// the module's initial state. The copy is removed as soon as it is mapped,
+// so no path, not even a crash in the module, leaves it behind.
+//
+// A file is checked before it is mapped, and the descriptor before it is
+// read through (see module_checks.h): a damaged module file is reported as
+// a LoadError naming the file, not a crash of the host.
 #ifndef KERROWBEND_HOSTSIM_LOADER_H
 #define KERROWBEND_HOSTSIM_LOADER_H
 
@@ -26,13 +31,13 @@ class LoadError : public std::runtime_error {
 
 class ModuleFile {
  public:
-  // Copies path to $TMPDIR (or /tmp), opens the copy with RTLD_NOW |
-  // RTLD_LOCAL, finds `_mod_descrip` and calls its startup routine. Throws
-  // LoadError when any step fails; nothing is left behind then.
+  // Checks path, copies it to $TMPDIR (or /tmp), opens the copy with
+  // RTLD_NOW | RTLD_LOCAL, finds and checks `_mod_descrip` and calls its
+  // startup routine. Throws LoadError, a sentence naming path and the
+  // problem, when any step fails; nothing is left behind then.
   static std::unique_ptr<ModuleFile> open(const std::string &path);
 
-  // Calls shutdown with the startup handle, closes the library and removes
-  // the temporary copy.
+  // Calls shutdown with the startup handle and closes the library.
   ~ModuleFile();
   ModuleFile(const ModuleFile &) = delete;
   ModuleFile &operator=(const ModuleFile &) = delete;
@@ -45,6 +50,7 @@ class ModuleFile {
   const ServerRecord *findServer(std::string_view className, std::string_view name) const;
 
   const std::string &path() const { return path_; }
+  // The name the private copy had while it was being mapped.
   const std::string &loadedCopy() const { return copy_; }
 
  private:

@@ -743,13 +743,12 @@ TEST(Loader, EveryHostStartsFromAFreshCopyOfTheModule) {
     Host first(KERROWBEND_MODULE_PATH);
     copy = first.module().loadedCopy();
     EXPECT_NE(copy, first.module().path());
-    EXPECT_TRUE(std::filesystem::exists(copy));
+    EXPECT_FALSE(std::filesystem::exists(copy)) << "the copy goes once it is mapped";
     first.setServiceAvailable(Service::NodeFuncs, false);
     EXPECT_EQ(first.activateHandler("Kerrowbend"), 2);
     first.setServiceAvailable(Service::NodeFuncs, true);
     EXPECT_EQ(first.activateHandler("Kerrowbend"), 2) << "services are fetched once per load";
   }
-  EXPECT_FALSE(std::filesystem::exists(copy)) << "the copy is removed at unload";
   Host second(KERROWBEND_MODULE_PATH);
   EXPECT_NE(second.module().loadedCopy(), copy);
   EXPECT_EQ(second.activateHandler("Kerrowbend"), 0);

@@ -1,26 +1,29 @@
-// The subcommands of kerrowbend-host. Each is one function taking the
-// arguments after its name; main() only dispatches.
+// The subcommands of kerrowbend-host. Each command adds itself to the
+// command line in its own source; main() only parses and dispatches.
 #ifndef KERROWBEND_TOOLS_COMMANDS_H
 #define KERROWBEND_TOOLS_COMMANDS_H
 
-#include <ostream>
-#include <span>
+#include <exception>
+#include <iostream>
 #include <string>
+
+#include <CLI/CLI.hpp>
 
 namespace kerrowbend_host {
 
 // Exit codes shared by every subcommand.
 enum ExitCode { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
 
-struct Command {
-  const char *name;
-  const char *arguments;  // as shown in the usage text
-  const char *summary;
-  int (*run)(std::span<const std::string> args, std::ostream &out, std::ostream &err);
-};
+// Each adds its subcommand to app. When the subcommand is chosen, its
+// callback runs it and leaves the exit code in exitCode.
+void addInfoCommand(CLI::App &app, int &exitCode);
 
-// Loads a module and prints its descriptor, startup handle and servers.
-int runInfo(std::span<const std::string> args, std::ostream &out, std::ostream &err);
+// A failure the user can act on, as one line on stderr naming the command;
+// gives kExitFailure.
+inline int reportFailure(const std::string &command, const std::exception &failure) {
+  std::cerr << "kerrowbend-host " << command << ": " << failure.what() << '\n';
+  return kExitFailure;
+}
 
 }  // namespace kerrowbend_host
 

@@ -1,8 +1,11 @@
 // kerrowbend-host info <module-file>: what a host sees when it loads the
-// module, before activating anything.
+// module, and what each of its nodes makes when placed.
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "hostsim/host.h"
 #include "tools/commands.h"
@@ -24,6 +27,17 @@ std::string quoted(const char *text) {
   return text != nullptr ? "\"" + std::string(text) + "\"" : "(null)";
 }
 
+const char *connectionName(int type) {
+  switch (type) {
+    case CONNECTION_SCALAR:
+      return "scalar";
+    case CONNECTION_VECTOR:
+      return "vector";
+    default:
+      return "other";
+  }
+}
+
 void printServer(const ServerRecord &server, std::ostream &out) {
   out << "  " << (server.className != nullptr ? server.className : "(null)") << ' '
       << quoted(server.name);
@@ -43,15 +57,51 @@ void printServer(const ServerRecord &server, std::ostream &out) {
   }
 }
 
-}  // namespace
-
-int runInfo(std::span<const std::string> args, std::ostream &out, std::ostream &err) {
-  if (args.size() != 1) {
-    err << "usage: kerrowbend-host info <module-file>\n";
-    return kExitUsage;
+// Places one node of the handler server in a fresh host, as a user would,
+// opens its panel, and lists what the node made.
+void printNode(const std::string &modulePath, const std::string &server, std::ostream &out) {
+  hostsim::Host host(modulePath);
+  out << "node " << quoted(server.c_str()) << '\n';
+  const int activated = host.activateHandler(server);
+  if (activated != 0) {
+    out << "  handler activation failed with " << activated << '\n';
+    return;
   }
-  try {
-    hostsim::Host host(args[0]);
+  hostsim::Node &node = host.createNode(server, server + " (1)");
+  if (node.instance() == nullptr) {
+    out << "  create failed: " << node.createError() << '\n';
+    return;
+  }
+  for (const auto &input : node.inputs()) {
+    out << "  input   " << quoted(input->name().c_str()) << ' '
+        << connectionName(input->connectionType()) << '\n';
+  }
+  for (const auto &output : node.outputs()) {
+    out << "  output  " << quoted(output->name().c_str()) << ' '
+        << connectionName(output->connectionType()) << '\n';
+  }
+  if (host.module().findServer("NodeInterface", server) == nullptr) return;
+  InterfaceRecord record{node.instance(), nullptr, nullptr, nullptr};
+  const int opened = host.activateInterface(server, 4, &record);
+  const hostsim::PanelRecord *panel = host.panels().find(record.panel);
+  if (opened != 0 || panel == nullptr) {
+    out << "  no panel (interface activation gave " << opened << ")\n";
+    return;
+  }
+  for (const PanelControl *control = panel->controls; control != nullptr && control->cid != 0;
+       ++control) {
+    const PanelDataDesc *data = panel->dataEntry(control->cid);
+    out << "  control " << hex(control->cid) << ' ' << quoted(control->label) << ' '
+        << quoted(control->ctrlClass);
+    if (data != nullptr) out << "  value " << quoted(data->name) << ' ' << quoted(data->dataType);
+    out << '\n';
+  }
+}
+
+int runInfo(const std::string &modulePath, std::ostream &out) {
+  std::vector<std::string> nodes;
+  {
+    hostsim::Host host(modulePath);
     const hostsim::ModuleFile &module = host.module();
     const ModuleDescriptor &descriptor = module.descriptor();
     out << "module          " << module.path() << '\n'
@@ -60,12 +110,33 @@ int runInfo(std::span<const std::string> args, std::ostream &out, std::ostream &
         << "machine code    " << hex(descriptor.sysMachine) << '\n'
         << "startup handle  " << module.startupHandle() << '\n'
         << "servers         " << module.servers().size() << '\n';
-    for (const ServerRecord *server : module.servers()) printServer(*server, out);
-    return kExitOk;
-  } catch (const std::exception &failure) {
-    err << "kerrowbend-host info: " << failure.what() << '\n';
-    return kExitFailure;
+    for (const ServerRecord *server : module.servers()) {
+      printServer(*server, out);
+      if (server->className != nullptr && server->name != nullptr &&
+          std::string(server->className) == "NodeHandler") {
+        nodes.emplace_back(server->name);
+      }
+    }
   }
+  // Each node is placed in a host of its own, as the first thing it sees.
+  for (const std::string &node : nodes) printNode(modulePath, node, out);
+  return kExitOk;
+}
+
+}  // namespace
+
+void addInfoCommand(CLI::App &app, int &exitCode) {
+  auto modulePath = std::make_shared<std::string>();
+  CLI::App *info = app.add_subcommand(
+      "info", "Load the module and print what a host sees of it and what each node makes");
+  info->add_option("module", *modulePath, "the module file (kerrowbend.p)")->required();
+  info->callback([modulePath, &exitCode] {
+    try {
+      exitCode = runInfo(*modulePath, std::cout);
+    } catch (const std::exception &failure) {
+      exitCode = reportFailure("info", failure);
+    }
+  });
 }
 
 }  // namespace kerrowbend_host
