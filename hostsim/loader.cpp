@@ -93,8 +93,11 @@ std::unique_ptr<ModuleFile> ModuleFile::open(const std::string &path) {
   const char *why = module->library_ == nullptr ? ::dlerror() : nullptr;
   ::unlink(module->copy_.c_str());
   if (module->library_ == nullptr) {
-    throw LoadError("cannot load '" + path + "': " +
-                    replaceAll(why != nullptr ? why : "unknown reason", module->copy_, path));
+    // The system loader names the file it was given, the private copy: the
+    // user knows only their own file, named at the start already.
+    std::string reason = why != nullptr ? why : "unknown reason";
+    if (reason.starts_with(module->copy_ + ": ")) reason.erase(0, module->copy_.size() + 2);
+    throw LoadError("cannot load '" + path + "': " + replaceAll(reason, module->copy_, path));
   }
   ::dlerror();
   void *symbol = ::dlsym(module->library_, "_mod_descrip");

@@ -46,10 +46,13 @@ std::string cutShort(const std::string &what, uint64_t end, uint64_t fileSize) {
 
 // The header and program headers of an open file; see sharedLibraryProblem.
 std::string elfProblem(int fd, uint64_t fileSize) {
+  if (fileSize == 0) return "is empty, not a shared library";
   Elf64_Ehdr header{};
-  if (!readAt(fd, &header, sizeof header, 0) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) {
+  const bool whole = readAt(fd, &header, sizeof header, 0);
+  if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) {
     return "is not a shared library (no ELF header)";
   }
+  if (!whole) return cutShort("ELF header", sizeof header, fileSize);
   if (header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_ident[EI_DATA] != ELFDATA2LSB ||
       header.e_machine != kMachine) {
     return "is built for another kind of machine";
@@ -80,7 +83,8 @@ std::string elfProblem(int fd, uint64_t fileSize) {
 }  // namespace
 
 std::string sharedLibraryProblem(const std::string &path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a named pipe would wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::string("cannot be opened: ") + std::strerror(errno);
   struct stat status {};
   std::string problem;

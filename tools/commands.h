@@ -17,6 +17,8 @@ enum ExitCode { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
 // Each adds its subcommand to app. When the subcommand is chosen, its
 // callback runs it and leaves the exit code in exitCode.
 void addInfoCommand(CLI::App &app, int &exitCode);
+void addValidateCommand(CLI::App &app, int &exitCode);
+void addPreviewCommand(CLI::App &app, int &exitCode);
 
 // A failure the user can act on, as one line on stderr naming the command;
 // gives kExitFailure.

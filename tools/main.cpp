@@ -14,6 +14,8 @@ int main(int argc, char **argv) {
   app.require_subcommand(1);
   int exitCode = kExitOk;
   addInfoCommand(app, exitCode);
+  addValidateCommand(app, exitCode);
+  addPreviewCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success &help) {

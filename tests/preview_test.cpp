@@ -1,0 +1,306 @@
+// kerrowbend-host preview run as a user runs it, its pictures read back:
+// the dragged half differs from the untouched half where the node acts and
+// only there, settings given two ways that mean the same drag give the same
+// picture, and every error is one line on stderr with nothing written.
+#include <fcntl.h>
+#include <png.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace kerrowbend_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Pixels across each picture: small, so each run takes milliseconds.
+constexpr int kSize = 48;
+
+struct Picture {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgb;
+
+  std::array<int, 3> at(int x, int y) const {
+    const std::size_t i = (static_cast<std::size_t>(y) * width + x) * 3;
+    return {rgb[i], rgb[i + 1], rgb[i + 2]};
+  }
+};
+
+std::optional<Picture> readPng(const fs::path &path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return std::nullopt;
+  image.format = PNG_FORMAT_RGB;
+  Picture picture{static_cast<int>(image.width), static_cast<int>(image.height),
+                  std::vector<uint8_t>(PNG_IMAGE_SIZE(image))};
+  if (png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr) == 0) {
+    return std::nullopt;
+  }
+  return picture;
+}
+
+bool holdsPanels(const Picture &p, int panelRows) {
+  return p.width == 2 * kSize && p.height >= panelRows * kSize;
+}
+
+// The summed channel difference between the untouched (left) and dragged
+// (right) panel of one row of panels, over the pixel rows [top, bottom);
+// -1 for a picture without that row of panels.
+long halvesDiffer(const Picture &p, int panelRow = 0, int top = 0, int bottom = kSize) {
+  if (!holdsPanels(p, panelRow + 1)) return -1;
+  long sum = 0;
+  for (int y = top; y < bottom; ++y) {
+    for (int x = 0; x < kSize; ++x) {
+      const auto before = p.at(x, panelRow * kSize + y);
+      const auto after = p.at(kSize + x, panelRow * kSize + y);
+      for (int c = 0; c < 3; ++c) sum += std::abs(before[c] - after[c]);
+    }
+  }
+  return sum;
+}
+
+// The summed channels of the left (0) or right (1) shading panel; -1 for
+// a picture without them.
+long brightness(const Picture &p, int panel) {
+  if (!holdsPanels(p, 1)) return -1;
+  long sum = 0;
+  for (int y = 0; y < kSize; ++y) {
+    for (int x = 0; x < kSize; ++x) {
+      for (int channel : p.at(panel * kSize + x, y)) sum += channel;
+    }
+  }
+  return sum;
+}
+
+std::string contents(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct ToolRun {
+  int status = -1;
+  std::string err;
+};
+
+class PreviewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "kerrowbend-preview-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  // Runs the tool's preview with args and --size kSize; stderr is kept.
+  ToolRun preview(std::vector<std::string> args, bool withSize = true) const {
+    args.insert(args.begin(), {KERROWBEND_HOST_TOOL, "preview"});
+    if (withSize) args.insert(args.end(), {"--size", std::to_string(kSize)});
+    std::vector<char *> argv;
+    for (std::string &arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const fs::path errFile = dir / "stderr.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    pid_t pid = 0;
+    ToolRun run;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    run.err = contents(errFile);
+    fs::remove(errFile);
+    return run;
+  }
+
+  // Runs the preview into a fresh file and reads the picture back.
+  Picture picture(std::vector<std::string> args) {
+    const fs::path out = dir / ("picture" + std::to_string(++pictures) + ".png");
+    args.insert(args.end(), {"--out", out.string()});
+    const ToolRun run = preview(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    std::optional<Picture> read = readPng(out);
+    EXPECT_TRUE(read.has_value()) << "no readable PNG at " << out;
+    return read.value_or(Picture{});
+  }
+
+  fs::path dir;
+  int pictures = 0;
+};
+
+TEST_F(PreviewTest, DefaultReplacesTheTargetWithBeforeAndAfterSideBySide) {
+  const fs::path out = dir / "preview.png";
+  std::ofstream(out) << "an earlier file";
+  const ToolRun run = preview({"--out", out.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::optional<Picture> p = readPng(out);
+  ASSERT_TRUE(p.has_value());
+  ASSERT_EQ(p->width, 2 * kSize);
+  ASSERT_EQ(p->height, kSize);
+  EXPECT_EQ(p->at(0, 0), p->at(kSize, 0)) << "the backdrop differs between the halves";
+  EXPECT_GT(halvesDiffer(*p), 0);
+  // The default drag leans the normals toward the key light.
+  EXPECT_GT(brightness(*p, 1), brightness(*p, 0));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
+      << "a temporary file was left beside the picture";
+}
+
+TEST_F(PreviewTest, MultiNodeChainsTwoStagesInOrder) {
+  const Picture lightFirst =
+      picture({"--node", "multi", "--stage", "-1,1,1:0.5", "--stage", "0,-1,0:0.5"});
+  const Picture groundFirst =
+      picture({"--node", "multi", "--stage", "0,-1,0:0.5", "--stage", "-1,1,1:0.5"});
+  EXPECT_GT(halvesDiffer(lightFirst), 0);
+  EXPECT_GT(halvesDiffer(groundFirst), 0);
+  // The chain does not commute; the same picture would mean a stage was lost.
+  EXPECT_FALSE(lightFirst.rgb == groundFirst.rgb);
+}
+
+TEST_F(PreviewTest, NormalsAddARowOfNormalMaps) {
+  const Picture p = picture({"--show", "normals"});
+  ASSERT_EQ(p.width, 2 * kSize);
+  ASSERT_EQ(p.height, 2 * kSize);
+  // The spot facing the camera has the normal (0, 0, 1).
+  const auto centre = p.at(kSize / 2, kSize + kSize / 2);
+  EXPECT_NEAR(centre[0], 128, 4);
+  EXPECT_NEAR(centre[1], 128, 4);
+  EXPECT_EQ(centre[2], 255);
+  EXPECT_GT(halvesDiffer(p, 1), 0);
+}
+
+TEST_F(PreviewTest, WeightMapsActWhereTheyArePainted) {
+  const int equator = kSize / 2;
+  // Cap is painted above 30 degrees only: below the equator the weight is
+  // 0 and the normals come through exactly.
+  const Picture cap = picture({"--weight-map", "Cap"});
+  EXPECT_GT(halvesDiffer(cap, 0, 0, equator), 0);
+  EXPECT_EQ(halvesDiffer(cap, 0, equator, kSize), 0);
+  // Gradient falls from 1 at the top to 0 at the bottom: the normals turn
+  // most in the upper half.
+  const Picture gradient = picture(
+      {"--weight-map", "Gradient", "--reference", "1,0,0", "--invert", "0", "--show", "normals"});
+  EXPECT_GT(halvesDiffer(gradient, 1, 0, equator), 2 * halvesDiffer(gradient, 1, equator, kSize));
+}
+
+TEST_F(PreviewTest, ZeroWeightLeavesTheSphereUntouched) {
+  for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+           {"--weight", "0"}, {"--node", "multi", "--stage", "1,0,0:0"}}) {
+    EXPECT_EQ(halvesDiffer(picture(args)), 0) << args[1];
+  }
+}
+
+// Two ways of giving the node the same drag must draw the same picture,
+// and one that differs from the untouched sphere.
+struct SameDrag {
+  const char *name;
+  std::vector<std::string> one;
+  std::vector<std::string> other;
+};
+
+std::ostream &operator<<(std::ostream &out, const SameDrag &c) { return out << c.name; }
+
+class SameDragTest : public PreviewTest, public ::testing::WithParamInterface<SameDrag> {};
+
+TEST_P(SameDragTest, GivesTheSamePicture) {
+  const Picture one = picture(GetParam().one);
+  const Picture other = picture(GetParam().other);
+  EXPECT_GT(halvesDiffer(one), 0);
+  EXPECT_TRUE(one.rgb == other.rgb) << "the pictures differ";
+}
+
+const SameDrag kSameDrags[] = {
+    {"InvertIsOnInANewNode", {"--reference", "0,0,-1"}, {"--reference", "0,0,1", "--invert", "0"}},
+    {"InvertNegatesTheReference",
+     {"--reference", "0,0,-1", "--invert", "1"},
+     {"--reference", "0,0,1", "--invert", "0"}},
+    {"ObjectAxisAsReference",
+     {"--reference-object", "Aim", "--object", "Aim:1,0,0", "--invert", "0"},
+     {"--reference", "1,0,0", "--invert", "0"}},
+    {"DefaultReferenceIsKeyAim", {"--object", "KeyAim:0,1,0"}, {"--reference", "0,1,0"}},
+    {"OneStageIsTheSingleNode",
+     {"--node", "multi", "--stage", "1,0,0:0.5"},
+     {"--reference", "1,0,0", "--invert", "0", "--weight", "0.5"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Settings, SameDragTest, ::testing::ValuesIn(kSameDrags),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// A bad setting: one line on stderr naming the problem, a failing exit and
+// the earlier file at --out left as it was, with nothing beside it.
+struct BadSetting {
+  const char *name;
+  std::vector<std::string> args;
+  const char *named;  // what the message must mention
+};
+
+std::ostream &operator<<(std::ostream &out, const BadSetting &c) { return out << c.name; }
+
+class BadSettingTest : public PreviewTest, public ::testing::WithParamInterface<BadSetting> {};
+
+TEST_P(BadSettingTest, IsOneLineAndWritesNothing) {
+  const fs::path out = dir / "preview.png";
+  std::ofstream(out) << "an earlier file";
+  std::ofstream(dir / "notes.p") << "not a module";
+  std::vector<std::string> args = GetParam().args;
+  for (std::string &arg : args) {
+    if (arg.starts_with("DIR/")) arg = (dir / arg.substr(4)).string();
+  }
+  args.insert(args.end(), {"--out", out.string()});
+  const ToolRun run = preview(args, false);
+  EXPECT_NE(run.status, 0);
+  EXPECT_TRUE(run.err.starts_with("kerrowbend-host preview: ")) << run.err;
+  EXPECT_NE(run.err.find(GetParam().named), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+  EXPECT_EQ(contents(out), "an earlier file");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+}
+
+const BadSetting kBadSettings[] = {
+    {"SizeZero", {"--size", "0"}, "--size"},
+    {"SizeNotANumber", {"--size", "12px"}, "'12px'"},
+    {"ReferenceOfTwo", {"--reference", "1,2"}, "'1,2'"},
+    {"WeightNotFinite", {"--weight", "inf"}, "--weight"},
+    {"InvertOfTwo", {"--invert", "2"}, "--invert"},
+    {"UnknownObject", {"--reference-object", "Lamp"}, "'Lamp'"},
+    {"ObjectWithoutAxis", {"--object", "Lamp"}, "NAME:X,Y,Z"},
+    {"UnknownMap", {"--weight-map", "Freckles"}, "'Freckles'"},
+    {"TwoWeights", {"--weight", "1", "--weight-map", "Cap"}, "--weight-map"},
+    {"StageOnSingleNode", {"--stage", "1,0,0:1"}, "--stage"},
+    {"WeightOnMultiNode", {"--node", "multi", "--weight", "1"}, "--weight"},
+    {"StageWithoutWeight", {"--node", "multi", "--stage", "1,0,0"}, "'1,0,0'"},
+    {"MissingModule", {"--module", "DIR/missing.p"}, "missing.p"},
+    {"ModuleNotALibrary", {"--module", "DIR/notes.p"}, "notes.p"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Errors, BadSettingTest, ::testing::ValuesIn(kBadSettings),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(PreviewTest, OutputIntoAMissingFolderIsRefused) {
+  const ToolRun run = preview({"--out", (dir / "none" / "preview.png").string()});
+  EXPECT_NE(run.status, 0);
+  EXPECT_TRUE(run.err.starts_with("kerrowbend-host preview: ")) << run.err;
+  EXPECT_NE(run.err.find("preview.png"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(dir / "none"));
+}
+
+}  // namespace
+}  // namespace kerrowbend_test

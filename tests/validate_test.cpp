@@ -1,0 +1,395 @@
+// kerrowbend-host run as a user runs it. validate passes every check on the
+// built module, and on modules broken on purpose fails exactly the checks
+// that should catch each fault, a crash and a hang included. And every
+// command, handed a file that is no module of this kind, says so in one
+// line naming the file, writes nothing and leaves no private copy of the
+// module behind.
+//
+// Only the tool's own output is checked: a module that crashes on purpose
+// inside a sanitizer build makes its report on the child's stderr, and the
+// tool reports the crash as a failed check all the same.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace kerrowbend_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const fs::path &path, const std::string &data) {
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+std::vector<std::string> lines(const std::string &text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+// A folder of its own for one test, removed with everything in it. The
+// tool's $TMPDIR is a folder inside it that stays empty, unless the tool
+// leaves a private copy of a module behind.
+class Scratch {
+ public:
+  Scratch() {
+    std::string name = (fs::temp_directory_path() / "kerrowbend-validate-test-XXXXXX").string();
+    if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = name;
+    fs::create_directory(tmp());
+  }
+  ~Scratch() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  Scratch(const Scratch &) = delete;
+  Scratch &operator=(const Scratch &) = delete;
+
+  const fs::path &path() const { return path_; }
+  fs::path tmp() const { return path_ / "tmp"; }
+  std::vector<std::string> leftInTmp() const {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(tmp())) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+
+ private:
+  fs::path path_;
+};
+
+struct ToolRun {
+  int exitCode = -1;  // -1 when the tool did not exit by itself
+  int signal = 0;     // what killed it, if anything
+  std::string out;
+  std::string err;
+};
+
+std::ostream &operator<<(std::ostream &os, const ToolRun &run) {
+  return os << "exit " << run.exitCode << ", signal " << run.signal << "\n--- stdout\n"
+            << run.out << "--- stderr\n"
+            << run.err;
+}
+
+// Runs kerrowbend-host with args and $TMPDIR set to the scratch folder's
+// tmp, and waits for it; stops it after a few minutes.
+ToolRun runTool(const std::vector<std::string> &args, const Scratch &scratch) {
+  const fs::path outPath = scratch.path() / "stdout.txt";
+  const fs::path errPath = scratch.path() / "stderr.txt";
+  std::vector<std::string> argv = {KERROWBEND_HOST_TOOL};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char *> pointers;
+  for (std::string &arg : argv) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out < 0 || err < 0 || ::dup2(out, STDOUT_FILENO) < 0 || ::dup2(err, STDERR_FILENO) < 0 ||
+        ::setenv("TMPDIR", scratch.tmp().c_str(), 1) != 0) {
+      ::_exit(126);
+    }
+    ::execv(pointers[0], pointers.data());
+    ::_exit(127);
+  }
+  ToolRun run;
+  if (pid < 0) return run;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(4);
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  run.out = readFile(outPath);
+  run.err = readFile(errPath);
+  return run;
+}
+
+// What validate printed: the checks that passed, those that failed with
+// their sentences, and the closing count.
+struct Report {
+  std::set<std::string> passed;
+  std::map<std::string, std::string> failed;
+  std::string summary;
+  std::vector<std::string> stray;  // lines of no known form
+};
+
+Report parseReport(const std::string &out) {
+  Report report;
+  for (const std::string &line : lines(out)) {
+    if (line.starts_with("PASS ")) {
+      report.passed.insert(line.substr(5));
+    } else if (line.starts_with("FAIL ") && line.find(": ") != std::string::npos) {
+      const std::size_t colon = line.find(": ");
+      report.failed[line.substr(5, colon - 5)] = line.substr(colon + 2);
+    } else if (line.find(" passed, ") != std::string::npos && report.summary.empty()) {
+      report.summary = line;
+    } else {
+      report.stray.push_back(line);
+    }
+  }
+  return report;
+}
+
+std::string countLine(std::size_t passed, std::size_t failed) {
+  return std::to_string(passed) + " passed, " + std::to_string(failed) + " failed";
+}
+
+// ---- validate ---------------------------------------------------------------
+
+// The checks a user of validate can count on, by name.
+const std::vector<std::string> kChecks = {
+    "descriptor/servers",
+    "descriptor/tags",
+    "activation/handler-versions",
+    "activation/interface-versions",
+    "activation/missing-services",
+    "instance/create-destroy-many",
+    "instance/copy",
+    "state/save-load-save-binary",
+    "state/save-load-save-text",
+    "state/damaged-loads",
+    "state/long-names",
+    "panel/get-set-every-id",
+    "panel/long-names",
+    "panel/input-size-edits",
+    "eval/finite-results",
+    "eval/threads-match-serial",
+};
+
+TEST(ValidateTest, PassesEveryCheckOnTheBuiltModule) {
+  Scratch scratch;
+  const ToolRun run = runTool({"validate", KERROWBEND_MODULE_PATH}, scratch);
+  EXPECT_EQ(run.exitCode, 0) << run;
+  const Report report = parseReport(run.out);
+  EXPECT_TRUE(report.failed.empty()) << run;
+  EXPECT_TRUE(report.stray.empty()) << run;
+  EXPECT_EQ(report.passed, std::set<std::string>(kChecks.begin(), kChecks.end())) << run;
+  EXPECT_EQ(report.summary, countLine(kChecks.size(), 0));
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(scratch.leftInTmp().empty());
+}
+
+// A module with one fault planted, and the checks that must catch it.
+struct BrokenModule {
+  const char *label;
+  const char *path;
+  std::set<std::string> failing;
+  const char *sentenceSays;  // what each failure sentence mentions
+  std::vector<std::string> options;
+};
+
+void PrintTo(const BrokenModule &module, std::ostream *os) { *os << module.label; }
+
+class BrokenModuleTest : public ::testing::TestWithParam<BrokenModule> {};
+
+TEST_P(BrokenModuleTest, FailsExactlyTheChecksThatCatchTheFault) {
+  const BrokenModule &module = GetParam();
+  Scratch scratch;
+  std::vector<std::string> args = {"validate", module.path};
+  args.insert(args.end(), module.options.begin(), module.options.end());
+  const ToolRun run = runTool(args, scratch);
+  EXPECT_EQ(run.exitCode, 1) << run;
+  const Report report = parseReport(run.out);
+  std::set<std::string> failed;
+  for (const auto &[name, sentence] : report.failed) {
+    failed.insert(name);
+    EXPECT_NE(sentence.find(module.sentenceSays), std::string::npos) << name << ": " << sentence;
+  }
+  EXPECT_EQ(failed, module.failing) << run;
+  // The run went on past every failure: all the other checks passed.
+  EXPECT_EQ(report.passed.size() + failed.size(), kChecks.size()) << run;
+  EXPECT_EQ(report.summary,
+            countLine(kChecks.size() - module.failing.size(), module.failing.size()));
+  EXPECT_TRUE(report.stray.empty()) << run;
+  EXPECT_TRUE(scratch.leftInTmp().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , BrokenModuleTest,
+    ::testing::Values(
+        BrokenModule{"NameOverflow", NAME_OVERFLOW_MODULE, {"panel/long-names"}, "field", {}},
+        BrokenModule{
+            "SaveLoadMismatch",
+            SAVE_LOAD_MISMATCH_MODULE,
+            {"state/save-load-save-binary", "state/save-load-save-text", "state/damaged-loads"},
+            "save",
+            {}},
+        BrokenModule{"EvalCrash",
+                     EVAL_CRASH_MODULE,
+                     {"eval/finite-results", "eval/threads-match-serial"},
+                     "its process",
+                     {}},
+        BrokenModule{"LoadHang",
+                     LOAD_HANG_MODULE,
+                     {"state/damaged-loads"},
+                     "within 5 s",
+                     {"--time-limit", "5"}}),
+    [](const auto &info) { return std::string(info.param.label); });
+
+// ---- files that are no module ---------------------------------------------------
+
+// Something a user might hand a command by mistake, made in a folder.
+struct BadFile {
+  const char *label;
+  const char *says;  // what the one line says of it
+  fs::path (*make)(const fs::path &folder);
+};
+
+// The first `length` bytes of the built module, as a copy cut short would
+// have them; a negative length counts from the end.
+fs::path cutModule(const fs::path &folder, long long length) {
+  const std::string module = readFile(KERROWBEND_MODULE_PATH);
+  const auto size = static_cast<long long>(module.size());
+  const std::size_t keep = static_cast<std::size_t>(length >= 0 ? length : size + length);
+  fs::path path = folder / ("cut-" + std::to_string(keep) + ".p");
+  writeFile(path, module.substr(0, keep));
+  return path;
+}
+
+fs::path cutModuleFraction(const fs::path &folder, int eighths) {
+  const auto size = static_cast<long long>(fs::file_size(KERROWBEND_MODULE_PATH));
+  return cutModule(folder, size * eighths / 8);
+}
+
+const BadFile kBadFiles[] = {
+    {"Missing", "cannot be opened", [](const fs::path &folder) { return folder / "missing.p"; }},
+    {"Directory", "is not a regular file",
+     [](const fs::path &folder) {
+       fs::create_directory(folder / "folder.p");
+       return folder / "folder.p";
+     }},
+    {"TextFile", "is not a shared library",
+     [](const fs::path &folder) {
+       writeFile(folder / "notes.p", "kerrowbend.p goes here\n");
+       return folder / "notes.p";
+     }},
+    {"EmptyFile", "is empty",
+     [](const fs::path &folder) {
+       writeFile(folder / "empty.p", "");
+       return folder / "empty.p";
+     }},
+    {"NamedPipe", "is not a regular file",
+     [](const fs::path &folder) {
+       ::mkfifo((folder / "pipe.p").c_str(), 0600);
+       return folder / "pipe.p";
+     }},
+    {"CutInElfHeader", "is cut short",
+     [](const fs::path &folder) { return cutModule(folder, 20); }},
+    {"CutInProgramHeaders", "is cut short",
+     [](const fs::path &folder) { return cutModule(folder, 100); }},
+    {"CutInFirstPage", "is cut short",
+     [](const fs::path &folder) { return cutModule(folder, 3000); }},
+    {"CutAtAnEighth", "is cut short",
+     [](const fs::path &folder) { return cutModuleFraction(folder, 1); }},
+    {"CutAtHalf", "is cut short",
+     [](const fs::path &folder) { return cutModuleFraction(folder, 4); }},
+    {"CutByOneByte", "is cut short", [](const fs::path &folder) { return cutModule(folder, -1); }},
+    {"NoDescriptor", "does not export _mod_descrip",
+     [](const fs::path &) { return fs::path(NO_DESCRIPTOR_MODULE); }},
+    {"WrongSyncCode", "synchronisation code",
+     [](const fs::path &) { return fs::path(WRONG_SYNC_MODULE); }},
+    {"UnclosedServerList", "server 2",
+     [](const fs::path &) { return fs::path(UNCLOSED_SERVERS_MODULE); }},
+};
+
+// A command with the module file in its place, and where it would write.
+struct Command {
+  const char *name;
+  std::vector<std::string> (*args)(const fs::path &module, const fs::path &output);
+};
+
+const Command kCommands[] = {
+    {"info",
+     [](const fs::path &module, const fs::path &) {
+       return std::vector<std::string>{"info", module.string()};
+     }},
+    {"validate",
+     [](const fs::path &module, const fs::path &) {
+       return std::vector<std::string>{"validate", module.string()};
+     }},
+    {"preview",
+     [](const fs::path &module, const fs::path &output) {
+       return std::vector<std::string>{"preview", "--module", module.string(), "--size",
+                                       "16",      "--out",    output.string()};
+     }},
+};
+
+void PrintTo(const BadFile &bad, std::ostream *os) { *os << bad.label; }
+void PrintTo(const Command &command, std::ostream *os) { *os << command.name; }
+
+class ModuleFileErrorTest : public ::testing::TestWithParam<std::tuple<Command, BadFile>> {};
+
+void expectRefusal(const Command &command, const fs::path &module, const std::string &says,
+                   Scratch &scratch) {
+  const fs::path output = scratch.path() / "picture.png";
+  const ToolRun run = runTool(command.args(module, output), scratch);
+  EXPECT_EQ(run.exitCode, 1) << run;
+  EXPECT_EQ(run.out, "") << run;
+  const std::vector<std::string> said = lines(run.err);
+  ASSERT_EQ(said.size(), 1u) << run;
+  EXPECT_NE(said[0].find("'" + module.string() + "'"), std::string::npos) << said[0];
+  EXPECT_NE(said[0].find(says), std::string::npos) << said[0];
+  EXPECT_FALSE(fs::exists(output));
+  EXPECT_TRUE(scratch.leftInTmp().empty());
+}
+
+TEST_P(ModuleFileErrorTest, SaysWhatIsWrongInOneLineNamingTheFile) {
+  const auto &[command, bad] = GetParam();
+  Scratch scratch;
+  const fs::path module = bad.make(scratch.path());
+  expectRefusal(command, module, bad.says, scratch);
+}
+
+INSTANTIATE_TEST_SUITE_P(, ModuleFileErrorTest,
+                         ::testing::Combine(::testing::ValuesIn(kCommands),
+                                            ::testing::ValuesIn(kBadFiles)),
+                         [](const auto &info) {
+                           return std::string(std::get<0>(info.param).name) + "_" +
+                                  std::get<1>(info.param).label;
+                         });
+
+TEST(UnreadableModuleFileTest, SaysSoInOneLineNamingTheFile) {
+  if (::geteuid() == 0) GTEST_SKIP() << "every file is readable to root";
+  Scratch scratch;
+  const fs::path module = scratch.path() / "locked.p";
+  fs::copy_file(KERROWBEND_MODULE_PATH, module);
+  fs::permissions(module, fs::perms::none);
+  for (const Command &command : kCommands) {
+    SCOPED_TRACE(command.name);
+    expectRefusal(command, module, "Permission denied", scratch);
+  }
+}
+
+}  // namespace
+}  // namespace kerrowbend_test
