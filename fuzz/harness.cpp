@@ -1,0 +1,362 @@
+#include "fuzz/harness.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace fuzzing {
+
+void fail(const char *format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::fputs("fuzz check failed: ", stderr);
+  std::vfprintf(stderr, format, args);
+  std::fputc('\n', stderr);
+  va_end(args);
+  std::abort();
+}
+
+// ---- reading the input ----------------------------------------------------
+
+uint8_t Bytes::byte() {
+  if (size_ == 0) return 0;
+  --size_;
+  return *data_++;
+}
+
+uint16_t Bytes::u16() {
+  const auto high = static_cast<uint16_t>(byte() << 8);
+  return static_cast<uint16_t>(high | byte());
+}
+
+uint32_t Bytes::u32() {
+  const uint32_t high = u16();
+  return (high << 16) | u16();
+}
+
+uint64_t Bytes::u64() {
+  const uint64_t high = u32();
+  return (high << 32) | u32();
+}
+
+std::string Bytes::text(std::size_t n) {
+  n = std::min(n, size_);
+  std::string taken(reinterpret_cast<const char *>(data_), n);
+  data_ += n;
+  size_ -= n;
+  return taken;
+}
+
+namespace {
+
+// A fraction in [-1, 1) from four bytes.
+double fraction(Bytes &in) { return static_cast<double>(in.i32()) / 2147483648.0; }
+
+}  // namespace
+
+double anyDouble(Bytes &in) {
+  static constexpr double kEdges[] = {
+      0.0,
+      -0.0,
+      1.0,
+      -1.0,
+      0.5,
+      2.0,
+      1e6,
+      -1e6,
+      1e100,
+      -1e100,
+      1e101,
+      1e-300,
+      std::numeric_limits<double>::denorm_min(),
+      std::numeric_limits<double>::max(),
+      -std::numeric_limits<double>::max(),
+      std::numeric_limits<double>::infinity(),
+      -std::numeric_limits<double>::infinity(),
+      std::numeric_limits<double>::quiet_NaN(),
+  };
+  switch (in.byte() % 4) {
+    case 0:
+      return std::bit_cast<double>(in.u64());
+    case 1:
+      return static_cast<double>(static_cast<int8_t>(in.byte()) % 4);
+    case 2: {
+      // Any size from 1e-100 to 1e100, the range of a moderate input.
+      const int exponent = in.byte() % 201 - 100;
+      return fraction(in) * std::pow(10.0, exponent);
+    }
+    default:
+      return kEdges[in.byte() % std::size(kEdges)];
+  }
+}
+
+float anyFloat(Bytes &in, float limit) {
+  switch (in.byte() % 8) {
+    case 0:
+      return std::bit_cast<float>(in.u32());
+    case 1:
+      return std::clamp(static_cast<float>(static_cast<int8_t>(in.byte()) % 3), -limit, limit);
+    default:
+      return static_cast<float>(fraction(in)) * limit;
+  }
+}
+
+bool moderate(double value, double limit) {
+  return std::isfinite(value) && std::fabs(value) <= limit;
+}
+
+int32_t stageCount(Bytes &in) {
+  // Large counts are rare: they reach no code that a count of a few dozen
+  // does not, and every stage costs the host two inputs to make and to
+  // destroy.
+  const uint8_t pick = in.byte();
+  if (pick < 192) return in.byte() % 24 - 4;
+  if (pick < 208) return in.byte() % 64;
+  if (pick < 224) return std::numeric_limits<int32_t>::min();
+  if (pick < 255) return static_cast<int32_t>(in.u32() | 0x80000000u);
+  return in.u16() % (kMaxStages + 1);
+}
+
+uint64_t inputHash(const uint8_t *data, std::size_t size) {
+  uint64_t hash = 0xcbf29ce484222325u;
+  for (std::size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 0x100000001b3u;
+  return hash;
+}
+
+// ---- the host and its nodes -----------------------------------------------
+
+namespace {
+
+// Past this many inputs, live or destroyed, a node is replaced rather than
+// reset: the host searches a node's inputs one by one, for every input it
+// destroys, so taking many stages away costs the square of their number.
+constexpr std::size_t kLongInputList = 1024;
+
+constexpr std::array<const char *, kSlots> kNodeNames = {"Kerrowbend (1)", "KerrowbendMulti (1)",
+                                                         "Kerrowbend (2)", "KerrowbendMulti (2)"};
+
+bool isSingle(Slot slot) { return slot == Slot::Single || slot == Slot::SingleCopy; }
+
+std::size_t index(Slot slot) { return static_cast<std::size_t>(slot); }
+
+void disconnectIfConnected(hostsim::Node &node, std::string_view name) {
+  const hostsim::Input *input = node.input(name);
+  if (input != nullptr && input->connected()) node.disconnect(name);
+}
+
+}  // namespace
+
+Harness &Harness::get() {
+  // Never destroyed: unloading the module at exit would leave libFuzzer's
+  // view of its coverage dangling, and the nodes it still holds stay
+  // reachable for the leak check.
+  static Harness *const harness = new Harness;
+  return *harness;
+}
+
+Harness::Harness() : host_(KERROWBEND_MODULE_PATH) {
+  // The log would grow with every call for the whole run.
+  host_.log().setRecording(false);
+  hostsim::Scene &scene = host_.scene();
+  scene_.cube = &scene.addObject("Cube");
+  for (PointId &point : scene_.cubePoints) {
+    point = scene_.cube->addPoint();
+    scene_.cube->setWeight("Wmap", point, 0.5F);
+  }
+  scene_.ref = &scene.addObject("Ref");
+  scene_.ref->setForward({1.0, 0.0, 0.0});
+  scene_.other = &scene.addObject("Other");
+  scene_.otherPoint = scene_.other->addPoint();
+  scene_.other->setWeight("Other map", scene_.otherPoint, 0.5F);
+  scene_.gone = &scene.addObject("Gone");
+  scene.remove(*scene_.gone);
+  activate();
+}
+
+void Harness::activate() {
+  host_.setProductVersion(version_ / 10, version_ % 10);
+  hostsim::HandlerOptions options;
+  options.itemTable = itemTable_;
+  FUZZ_REQUIRE(host_.activateHandler(kSingle, 3, options) == 0, "single handler not activated");
+  FUZZ_REQUIRE(host_.activateHandler(kMulti, 3, options) == 0, "multi handler not activated");
+}
+
+void Harness::configure(int version, bool itemTable) {
+  if (version == version_ && itemTable == itemTable_) return;
+  version_ = version;
+  itemTable_ = itemTable;
+  activate();
+}
+
+hostsim::Node &Harness::node(Slot slot) {
+  hostsim::Node *&held = nodes_[index(slot)];
+  const char *server = isSingle(slot) ? kSingle : kMulti;
+  if (held != nullptr && held->inputs().size() > kLongInputList) retire(slot);
+  if (held == nullptr) {
+    hostsim::Node &made = host_.createNode(server, kNodeNames[index(slot)]);
+    FUZZ_REQUIRE(made.instance() != nullptr, "%s: no instance", server);
+    InterfaceRecord record{made.instance(), nullptr, nullptr, nullptr};
+    FUZZ_REQUIRE(host_.activateInterface(server, 4, &record) == 0 && record.panel != nullptr,
+                 "%s: no panel", server);
+    panels_[index(slot)] = host_.panels().find(record.panel);
+    held = &made;
+    return made;
+  }
+  hostsim::Node &node = *held;
+  if (isSingle(slot)) {
+    disconnectIfConnected(node, "Reference Normal");
+    disconnectIfConnected(node, "Weight");
+    FUZZ_REQUIRE(node.load(hostsim::BlockForm::Binary,
+                           singleData(hostsim::BlockForm::Binary, "", 1, "")) == nullptr,
+                 "single node: reset load gave an error");
+    // With no name the lookup forgets the reference object.
+    node.newTime(0, 0.0);
+  } else {
+    FUZZ_REQUIRE(
+        node.load(hostsim::BlockForm::Binary, countData(hostsim::BlockForm::Binary, 1)) == nullptr,
+        "multi node: reset load gave an error");
+    disconnectIfConnected(node, "Reference Normal 1");
+    disconnectIfConnected(node, "Weight 1");
+  }
+  return node;
+}
+
+hostsim::PanelRecord &Harness::panel(Slot slot) {
+  hostsim::PanelRecord *held = panels_[index(slot)];
+  FUZZ_REQUIRE(held != nullptr, "panel asked for before its node");
+  return *held;
+}
+
+void Harness::retire(Slot slot) {
+  hostsim::Node *&held = nodes_[index(slot)];
+  if (held == nullptr) return;
+  held->destroy();
+  FUZZ_REQUIRE(panels_[index(slot)]->destroyed, "%s: destroy left its panel",
+               held->server().c_str());
+  held = nullptr;
+  panels_[index(slot)] = nullptr;
+}
+
+void Harness::tidy(bool retireAll) {
+  for (int i = 0; i < kSlots; ++i) {
+    const auto slot = static_cast<Slot>(i);
+    const hostsim::Node *held = nodes_[index(slot)];
+    if (held != nullptr && (retireAll || held->inputs().size() > kLongInputList)) retire(slot);
+  }
+}
+
+// ---- what a node shows ----------------------------------------------------
+
+bool hasStages(const hostsim::Node &node, int32_t n) {
+  const int32_t inputs = 2 * std::max(n, int32_t{0});
+  int32_t seen = 0;
+  char expected[64];
+  for (const auto &input : node.inputs()) {
+    if (input->destroyed()) continue;
+    if (seen == inputs) return false;
+    const bool reference = seen % 2 == 0;
+    std::snprintf(expected, sizeof expected, reference ? "Reference Normal %d" : "Weight %d",
+                  static_cast<int>(seen / 2 + 1));
+    const int type = reference ? CONNECTION_VECTOR : CONNECTION_SCALAR;
+    if (input->name() != expected || input->connectionType() != type) return false;
+    ++seen;
+  }
+  return seen == inputs;
+}
+
+namespace {
+
+constexpr BlockId kObjectBlock = hostsim::blockId("ROBJ");
+constexpr BlockId kInvertBlock = hostsim::blockId("INVT");
+constexpr BlockId kWeightMapBlock = hostsim::blockId("WMAP");
+constexpr BlockId kCountBlock = hostsim::blockId("INUM");
+
+// A string of the current block, whole however long: no stored string is
+// longer than the data holding it.
+std::string readWhole(hostsim::BlockReader &reader, std::size_t dataSize) {
+  std::vector<char> buffer(dataSize + 1, '\0');
+  reader.readString(buffer.data(), static_cast<int>(buffer.size()));
+  return std::string(buffer.data());
+}
+
+}  // namespace
+
+SingleData readSingleData(hostsim::BlockForm form, const std::string &data) {
+  static const BlockIdent kBlocks[] = {{kObjectBlock, "Object"},
+                                       {kInvertBlock, "Invert"},
+                                       {kWeightMapBlock, "WeightMap"},
+                                       {0, nullptr}};
+  hostsim::BlockReader reader(form, data, hostsim::LoadOptions{.returnUnknownBlocks = true});
+  SingleData found;
+  for (BlockId id; (id = reader.findBlock(kBlocks)) != 0; reader.endBlock()) {
+    ++found.blocks;
+    if (id == kObjectBlock) {
+      found.object = readWhole(reader, data.size());
+    } else if (id == kWeightMapBlock) {
+      found.weightMap = readWhole(reader, data.size());
+    } else if (int32_t value = 0; id == kInvertBlock && reader.readInts(&value, 1) == 1) {
+      found.invert = value;
+    }
+  }
+  if (reader.damaged()) found.blocks = -1;
+  return found;
+}
+
+std::optional<int32_t> readCount(hostsim::BlockForm form, const std::string &data) {
+  static const BlockIdent kBlocks[] = {{kCountBlock, "Num"}, {0, nullptr}};
+  hostsim::BlockReader reader(form, data);
+  std::optional<int32_t> count;
+  for (BlockId id; (id = reader.findBlock(kBlocks)) != 0; reader.endBlock()) {
+    if (int32_t value = 0; reader.readInts(&value, 1) == 1) count = value;
+  }
+  return count;
+}
+
+std::string singleData(hostsim::BlockForm form, std::string_view object, int32_t invert,
+                       std::string_view weightMap) {
+  hostsim::BlockWriter writer(form);
+  writer.begin(kObjectBlock, "Object");
+  writer.writeString(object);
+  writer.end();
+  writer.begin(kInvertBlock, "Invert");
+  writer.writeInt(invert);
+  writer.end();
+  writer.begin(kWeightMapBlock, "WeightMap");
+  writer.writeString(weightMap);
+  writer.end();
+  return writer.finish();
+}
+
+std::string countData(hostsim::BlockForm form, int32_t count) {
+  hostsim::BlockWriter writer(form);
+  writer.begin(kCountBlock, "Num");
+  writer.writeInt(count);
+  writer.end();
+  return writer.finish();
+}
+
+std::string storedName(std::string_view text) {
+  return std::string(text.substr(0, text.find('\0')).substr(0, kNameField - 1));
+}
+
+bool sameVector(const hostsim::Vec3 &a, const hostsim::Vec3 &b) {
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (a[i] != b[i] && !(std::isnan(a[i]) && std::isnan(b[i]))) return false;
+  }
+  return true;
+}
+
+}  // namespace fuzzing
+
+// Loads the module before libFuzzer starts counting, so its coverage is
+// known from the first input on.
+extern "C" int LLVMFuzzerInitialize(int * /*argc*/, char *** /*argv*/) {
+  fuzzing::Harness::get();
+  return 0;
+}
