@@ -10,6 +10,26 @@ std::ostream &operator<<(std::ostream &out, const LookupCall &call) {
   return out << call.name << " (routine " << call.routine << ", mode " << call.useMode << ")";
 }
 
+long Counter::load(std::memory_order order) const {
+  long sum = 0;
+  for (const Slot &slot : slots_) sum += slot.value.load(order);
+  return sum;
+}
+
+void Counter::store(long value, std::memory_order order) {
+  for (Slot &slot : slots_) slot.value.store(0, order);
+  slots_[0].value.store(value, order);
+}
+
+// Threads take the slots in turn as they first count. Past the sixteenth
+// thread, slots are shared, which costs speed only: the add is atomic.
+std::size_t Counter::slotOfThisThread() {
+  static std::atomic<std::size_t> threadsSeen{0};
+  thread_local const std::size_t slot =
+      threadsSeen.fetch_add(1, std::memory_order_relaxed) % kSlots;
+  return slot;
+}
+
 void Counters::reset() {
   for (auto *counter : {&itemFirst, &itemNext, &meshInfoObtained, &meshReleased, &vmapLookupV1,
                         &vmapLookupV2, &lookups, &lookupsWithNonZeroMode, &setValue}) {

@@ -5,8 +5,8 @@
 // Evaluation runs on many threads and a benchmark counts heap allocations
 // while it runs, so with recording switched off a call into the host must
 // neither allocate nor take a lock: the checks below read one atomic flag
-// before building any text, and the counters are plain atomics that keep
-// counting whether or not the log records.
+// before building any text, and the counters are atomics (one slot per
+// thread, see Counter) that keep counting whether or not the log records.
 #ifndef KERROWBEND_HOSTSIM_CALL_LOG_H
 #define KERROWBEND_HOSTSIM_CALL_LOG_H
 
@@ -33,18 +33,45 @@ struct LookupCall {
 // "NAME (routine R, mode M)", for test messages.
 std::ostream &operator<<(std::ostream &out, const LookupCall &call);
 
+// A count bumped from many render threads at once, used like a
+// std::atomic<long>. Every shaded spot bumps some of them; one shared
+// atomic would pass its cache line from core to core on each spot and hold
+// back a node shaded from several threads, which is what the thread
+// benchmark measures. Each thread adds to a slot of its own, on a cache
+// line of its own; reading sums the slots.
+class Counter {
+ public:
+  void fetch_add(long n, std::memory_order order) {
+    slots_[slotOfThisThread()].value.fetch_add(n, order);
+  }
+  long load(std::memory_order order = std::memory_order_seq_cst) const;
+  // Reads as a number, as std::atomic<long> does.
+  operator long() const { return load(); }
+  // Not atomic as a whole: only for when no thread is counting.
+  void store(long value, std::memory_order order);
+
+ private:
+  static constexpr std::size_t kSlots = 16;
+  struct alignas(64) Slot {
+    std::atomic<long> value{0};
+  };
+  static std::size_t slotOfThisThread();
+
+  Slot slots_[kSlots];
+};
+
 // Counts that stay exact with recording off. Relaxed increments: a test
 // reads them only after the evaluating threads have been joined.
 struct Counters {
-  std::atomic<long> itemFirst{0};               // ItemInfo::first
-  std::atomic<long> itemNext{0};                // ItemInfo::next
-  std::atomic<long> meshInfoObtained{0};        // non-null results of ObjectInfo::meshInfo
-  std::atomic<long> meshReleased{0};            // MeshInfo::destroy
-  std::atomic<long> vmapLookupV1{0};            // MeshInfo::vmapLookupV1
-  std::atomic<long> vmapLookupV2{0};            // MeshInfo::vmapLookupV2
-  std::atomic<long> lookups{0};                 // GlobalFunc calls, any name
-  std::atomic<long> lookupsWithNonZeroMode{0};  // GlobalFunc calls with useMode != 0
-  std::atomic<long> setValue{0};                // NodeOutputFuncs::setValue
+  Counter itemFirst;               // ItemInfo::first
+  Counter itemNext;                // ItemInfo::next
+  Counter meshInfoObtained;        // non-null results of ObjectInfo::meshInfo
+  Counter meshReleased;            // MeshInfo::destroy
+  Counter vmapLookupV1;            // MeshInfo::vmapLookupV1
+  Counter vmapLookupV2;            // MeshInfo::vmapLookupV2
+  Counter lookups;                 // GlobalFunc calls, any name
+  Counter lookupsWithNonZeroMode;  // GlobalFunc calls with useMode != 0
+  Counter setValue;                // NodeOutputFuncs::setValue
 
   void reset();
 };

@@ -1,6 +1,8 @@
 // Tests of the normal drag kernel: fixed geometric cases whose answers are
-// known in closed form, the degenerate references, and a randomized
-// comparison with an independent long double rotation.
+// known in closed form, the degenerate references, which must come out
+// exactly, a randomized comparison with an independent long double
+// rotation, and millions of random cases against the step-by-step form in
+// drag_oracle.h.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -14,6 +16,7 @@
 
 #include "kernel/drag.h"
 #include "kernel/vector.h"
+#include "tests/drag_oracle.h"
 
 namespace kerrowbend {
 namespace {
@@ -31,6 +34,13 @@ std::string describeDrag(Vector n, Vector r, double w) {
   std::ostringstream out;
   out.precision(17);
   out << "dragNormal(N = " << str(n) << ", R = " << str(r) << ", weight = " << w << ")";
+  return out.str();
+}
+
+std::string scientific(double x) {
+  std::ostringstream out;
+  out.precision(3);
+  out << std::scientific << x;
   return out.str();
 }
 
@@ -104,12 +114,11 @@ INSTANTIATE_TEST_SUITE_P(
                       AxisRotationCase{{2, 0, 3}, {0, 0, 1}, kPi / 2, {0, -2, 3}},
                       AxisRotationCase{{1, 0, 0}, {0, 0, 1}, kPi, {-1, 0, 0}}));
 
-TEST(RotateAboutAxis, ScalesByCosineSquaredOfHalfAngleWhenAxisIsZero) {
+TEST(RotateAboutAxis, ScalesExactlyByCosineSquaredOfHalfAngleWhenAxisIsZero) {
   const Vector v{0.3, -1.2, 2.5};
   for (const double angle : {0.0, 0.4, kPi / 2, kPi, 2.5, -1.0, 2 * kPi}) {
     const double c = std::cos(angle / 2);
-    EXPECT_VECTOR_NEAR(rotateAboutAxis(v, {0, 0, 0}, angle), scaled(v, c * c), 1e-15)
-        << "angle = " << angle;
+    EXPECT_VECTOR_EQ(rotateAboutAxis(v, {0, 0, 0}, angle), scaled(v, c * c)) << "angle = " << angle;
   }
 }
 
@@ -132,6 +141,15 @@ TEST_P(DragNormalTest, MatchesClosedForm) {
   EXPECT_VECTOR_NEAR(dragNormal(c.n, c.r, c.w), c.expected, 1e-15) << ::testing::PrintToString(c);
 }
 
+// Where the axis is zero the normal is not turned at all, only scaled by
+// cos^2(angle / 2) (by 1 when the angle is 0), and that comes out exactly.
+class DegenerateDragTest : public ::testing::TestWithParam<DragCase> {};
+
+TEST_P(DegenerateDragTest, MatchesClosedFormExactly) {
+  const DragCase &c = GetParam();
+  EXPECT_VECTOR_EQ(dragNormal(c.n, c.r, c.w), c.expected) << ::testing::PrintToString(c);
+}
+
 // N = +z toward R = +x turns in the xz plane by weight * 90 degrees, so the
 // result is (sin(w pi/2), 0, cos(w pi/2)): weights past 1 overshoot the
 // reference and negative weights turn away from it.
@@ -152,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
         DragCase{{0, 3, 0}, {0, 0, -2}, 0.5, {0, 3 * std::sqrt(0.5), -3 * std::sqrt(0.5)}}));
 
 // The degenerate references: equal, opposite and zero.
-INSTANTIATE_TEST_SUITE_P(ReferenceEqualToNormal, DragNormalTest,
+INSTANTIATE_TEST_SUITE_P(ReferenceEqualToNormal, DegenerateDragTest,
                          ::testing::Values(DragCase{{0, 0, 1}, {0, 0, 1}, 1.0, {0, 0, 1}},
                                            DragCase{{0, 0, 1}, {0, 0, 1}, 0.5, {0, 0, 1}},
                                            DragCase{{0, 0, 1}, {0, 0, 1}, -3.0, {0, 0, 1}},
@@ -165,7 +183,7 @@ DragCase oppositeReference(double w) {
   return {{0, 0, 1}, {0, 0, -1}, w, {0, 0, c * c}};
 }
 
-INSTANTIATE_TEST_SUITE_P(ReferenceOppositeNormal, DragNormalTest,
+INSTANTIATE_TEST_SUITE_P(ReferenceOppositeNormal, DegenerateDragTest,
                          ::testing::Values(oppositeReference(0.0), oppositeReference(0.25),
                                            oppositeReference(0.5), oppositeReference(1.0),
                                            oppositeReference(1.5), oppositeReference(-0.5)));
@@ -177,7 +195,7 @@ DragCase zeroReference(Vector n, double w) {
   return {n, {0, 0, 0}, w, scaled(n, c * c)};
 }
 
-INSTANTIATE_TEST_SUITE_P(ZeroReference, DragNormalTest,
+INSTANTIATE_TEST_SUITE_P(ZeroReference, DegenerateDragTest,
                          ::testing::Values(zeroReference({0, 0, 1}, 1.0),
                                            zeroReference({0, 0, 1}, 0.5),
                                            zeroReference({0.6, -0.8, 0}, 1.0),
@@ -217,17 +235,23 @@ TEST(DragNormal, ReferenceLengthDoesNotMatter) {
 }
 
 // A unit N dotted with its own normalised copy can round to just above 1;
-// the clamp keeps that at angle 0 instead of NaN. Just below 1, acos still
-// gives an angle of about 1.5e-8, so the result sits that close to N.
+// the clamp keeps that at angle 0 instead of NaN, and N comes back exactly.
+// Just below 1, acos still gives an angle of about 1.5e-8, so the result
+// sits that close to N.
 TEST(DragNormal, UnitNormalDraggedTowardItselfStaysPut) {
   std::mt19937_64 rng(12345);
   int roundedAboveOne = 0;
   for (int i = 0; i < 20000; ++i) {
     const Vector n = randomUnit(rng);
-    if (dot(n, normalizedOrUnchanged(n)) > 1.0) ++roundedAboveOne;
+    const bool aboveOne = dot(n, normalizedOrUnchanged(n)) > 1.0;
+    if (aboveOne) ++roundedAboveOne;
     for (const double w : {1.0, 0.5, 2.0, -1.0}) {
       const Vector result = dragNormal(n, n, w);
-      ASSERT_VECTOR_NEAR(result, n, 4e-8 * std::abs(w)) << describeDrag(n, n, w);
+      if (aboveOne) {
+        ASSERT_VECTOR_EQ(result, n) << describeDrag(n, n, w);
+      } else {
+        ASSERT_VECTOR_NEAR(result, n, 4e-8 * std::abs(w)) << describeDrag(n, n, w);
+      }
     }
   }
   // The case the clamp exists for must actually have been exercised.
@@ -253,6 +277,137 @@ TEST(DragNormal, NotANumberInAnyInputGivesNotANumberRatherThanCrashing) {
     EXPECT_TRUE(std::isnan(result.x) && std::isnan(result.y) && std::isnan(result.z))
         << describeDrag(in.n, in.r, in.w) << " = " << str(result);
   }
+}
+
+// ---------------------------------------------------------------------------
+// Random cases against the step-by-step form (tests/drag_oracle.h)
+
+// Unoptimised sanitizer builds run many times slower and draw fewer cases.
+#ifdef KERROWBEND_FEWER_RANDOM_CASES
+constexpr int kCasesPerFamily = 100000;
+#else
+constexpr int kCasesPerFamily = 500000;
+#endif
+
+struct DragInputs {
+  Vector n;
+  Vector r;
+  double w;
+};
+
+// 10 to a uniformly drawn power in [lo, hi].
+double logUniform(std::mt19937_64 &rng, double lo, double hi) {
+  return std::pow(10.0, std::uniform_real_distribution<double>(lo, hi)(rng));
+}
+
+double uniform(std::mt19937_64 &rng, double lo, double hi) {
+  return std::uniform_real_distribution<double>(lo, hi)(rng);
+}
+
+Vector plus(Vector a, Vector b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+
+// A family of random inputs. Each stresses a different way a rearranged
+// kernel can drift from the step-by-step form.
+struct OracleFamily {
+  const char *name;
+  DragInputs (*draw)(std::mt19937_64 &rng);
+};
+
+void PrintTo(const OracleFamily &family, std::ostream *out) { *out << family.name; }
+
+const OracleFamily kOracleFamilies[] = {
+    {"AnyDirections",
+     [](std::mt19937_64 &rng) {
+       return DragInputs{randomUnit(rng), scaled(randomUnit(rng), logUniform(rng, -6, 6)),
+                         uniform(rng, -2, 3)};
+     }},
+    // acos is steep near 1 and the axis is mostly rounding, so the dot
+    // product and the cross product must round as they did step by step.
+    {"ReferenceNearlyAlongNormal",
+     [](std::mt19937_64 &rng) {
+       const Vector n = randomUnit(rng);
+       const Vector r = plus(n, scaled(randomUnit(rng), logUniform(rng, -18, -1)));
+       return DragInputs{n, scaled(r, logUniform(rng, -3, 3)), uniform(rng, -2, 3)};
+     }},
+    {"ReferenceNearlyOppositeNormal",
+     [](std::mt19937_64 &rng) {
+       const Vector n = randomUnit(rng);
+       const Vector r = plus(-n, scaled(randomUnit(rng), logUniform(rng, -18, -1)));
+       return DragInputs{n, scaled(r, logUniform(rng, -3, 3)), uniform(rng, -2, 3)};
+     }},
+    // The axis is rounding alone, or zero.
+    {"ReferenceExactlyAlongOrOpposite",
+     [](std::mt19937_64 &rng) {
+       const Vector n = randomUnit(rng);
+       const double side = rng() % 2 == 0 ? 1.0 : -1.0;
+       return DragInputs{n, scaled(n, side * logUniform(rng, -3, 3)), uniform(rng, -2, 3)};
+     }},
+    // Zero, and lengths whose square underflows or overflows.
+    {"ZeroTinyOrHugeReference",
+     [](std::mt19937_64 &rng) {
+       const Vector n = randomUnit(rng);
+       const double lengths[] = {0.0, logUniform(rng, -170, -150), logUniform(rng, 150, 160)};
+       return DragInputs{n, scaled(randomUnit(rng), lengths[rng() % 3]), uniform(rng, -2, 3)};
+     }},
+    // Half angles far outside one turn.
+    {"LargeWeights",
+     [](std::mt19937_64 &rng) {
+       return DragInputs{randomUnit(rng), scaled(randomUnit(rng), logUniform(rng, -3, 3)),
+                         uniform(rng, -1e4, 1e4)};
+     }},
+    // The normal is used as given; a long one lying close to the reference
+    // has a dot product past 1, which the clamp turns into angle 0.
+    {"NormalNotOfUnitLength",
+     [](std::mt19937_64 &rng) {
+       const Vector n = scaled(randomUnit(rng), uniform(rng, 0.25, 4.0));
+       const Vector r = rng() % 2 == 0 ? randomUnit(rng)
+                                       : plus(n, scaled(randomUnit(rng), logUniform(rng, -12, 0)));
+       return DragInputs{n, scaled(r, logUniform(rng, -3, 3)), uniform(rng, -2, 3)};
+     }},
+};
+
+class DragMatchesStepByStepTest : public ::testing::TestWithParam<OracleFamily> {};
+
+TEST_P(DragMatchesStepByStepTest, AgreesToFourteenDecimalPlaces) {
+  std::mt19937_64 rng(0x6f7261636c65ULL);
+  double worstError = 0.0;
+  std::string worst;
+  for (int i = 0; i < kCasesPerFamily; ++i) {
+    const DragInputs in = GetParam().draw(rng);
+    const Vector got = dragNormal(in.n, in.r, in.w);
+    const Vector expected = oracle::dragNormal(in.n, in.r, in.w);
+    const double error = distance(got, expected) / std::max(1.0, length(in.n));
+    if (!(error <= worstError)) {
+      worstError = error;
+      worst = describeDrag(in.n, in.r, in.w) + " = " + str(got) + ", step by step " + str(expected);
+    }
+  }
+  RecordProperty("worst_error", scientific(worstError));
+  EXPECT_LE(worstError, 1e-14) << "worst case: " << worst;
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, DragMatchesStepByStepTest, ::testing::ValuesIn(kOracleFamilies),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Any axis, of any length including zero, and angles over several turns.
+TEST(RotateAboutAxis, MatchesStepByStep) {
+  std::mt19937_64 rng(0x61786973ULL);
+  double worstError = 0.0;
+  std::string worst;
+  for (int i = 0; i < kCasesPerFamily; ++i) {
+    const Vector v = randomUnit(rng);
+    const Vector axis =
+        rng() % 8 == 0 ? Vector{0, 0, 0} : scaled(randomUnit(rng), logUniform(rng, -150, 150));
+    const double angle = uniform(rng, -20, 20);
+    const double error =
+        distance(rotateAboutAxis(v, axis, angle), oracle::rotateAboutAxis(v, axis, angle));
+    if (!(error <= worstError)) {
+      worstError = error;
+      worst = "v = " + str(v) + ", axis = " + str(axis) + ", angle = " + std::to_string(angle);
+    }
+  }
+  RecordProperty("worst_error", scientific(worstError));
+  EXPECT_LE(worstError, 1e-14) << "worst case: " << worst;
 }
 
 // ---------------------------------------------------------------------------
