@@ -148,7 +148,8 @@ std::vector<Resize> resizeCases() {
       {Driver::Load, 1, 3},       {Driver::Load, 4, 2},        {Driver::Load, 3, 3},
       {Driver::Load, 1, 12},      {Driver::Load, 12, 1},       {Driver::Load, 3, 0},
       {Driver::Load, 3, -1},      {Driver::Load, 3, INT_MIN},  {Driver::Load, 0, 2},
-      {Driver::Load, INT_MIN, 2}, {Driver::Load, -5, INT_MIN}, {Driver::Load, 7, 6}};
+      {Driver::Load, INT_MIN, 2}, {Driver::Load, -5, INT_MIN}, {Driver::Load, 7, 6},
+      {Driver::Load, -5, 2}};
   std::vector<Resize> cases;
   for (Driver driver : {Driver::Load, Driver::PanelEdit, Driver::Copy}) {
     for (Resize r : counts) cases.push_back({driver, r.from, r.to});
