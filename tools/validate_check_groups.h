@@ -1,0 +1,37 @@
+// The check functions of validate, one group to a source, for the table in
+// validate_checks.cpp to name. Each throws CheckFailure at the first thing
+// that is not as the contract says.
+#ifndef KERROWBEND_TOOLS_VALIDATE_CHECK_GROUPS_H
+#define KERROWBEND_TOOLS_VALIDATE_CHECK_GROUPS_H
+
+#include <string>
+
+namespace kerrowbend_host {
+
+// validate_module_checks.cpp
+void checkServers(const std::string &modulePath);
+void checkTags(const std::string &modulePath);
+void checkHandlerVersions(const std::string &modulePath);
+void checkInterfaceVersions(const std::string &modulePath);
+void checkMissingServices(const std::string &modulePath);
+void checkCreateDestroyMany(const std::string &modulePath);
+void checkCopy(const std::string &modulePath);
+
+// validate_state_checks.cpp
+void checkSaveLoadSaveBinary(const std::string &modulePath);
+void checkSaveLoadSaveText(const std::string &modulePath);
+void checkDamagedLoads(const std::string &modulePath);
+void checkLoadedLongNames(const std::string &modulePath);
+
+// validate_panel_checks.cpp
+void checkGetSetEveryId(const std::string &modulePath);
+void checkPanelLongNames(const std::string &modulePath);
+void checkInputSizeEdits(const std::string &modulePath);
+
+// validate_eval_checks.cpp
+void checkFiniteResults(const std::string &modulePath);
+void checkThreadsMatchSerial(const std::string &modulePath);
+
+}  // namespace kerrowbend_host
+
+#endif

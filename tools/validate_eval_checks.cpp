@@ -1,0 +1,212 @@
+// The eval/* checks: each node, set up the ways a user sets it up, gives a
+// finite World Normal for every normal, and several threads evaluating at
+// once give what a serial run gave.
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <latch>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/validate_check_groups.h"
+#include "tools/validate_support.h"
+
+namespace kerrowbend_host {
+
+using hostsim::Evaluation;
+using hostsim::Vec3;
+
+namespace {
+
+std::string shown(const Vec3 &v) {
+  char text[96];
+  std::snprintf(text, sizeof text, "(%.9g, %.9g, %.9g)", v[0], v[1], v[2]);
+  return text;
+}
+
+// A scene with something for every source of a reference and a weight: the
+// shaded object with a painted weight map, and an object whose forward axis
+// can be the reference.
+struct EvalScene {
+  ItemId shaded;
+  std::array<PointId, 4> points;
+};
+
+EvalScene buildScene(Host &host) {
+  hostsim::SceneObject &sphere = host.scene().addObject("Sphere");
+  EvalScene scene{sphere.id(), {}};
+  const float paint[4] = {0.0F, 0.25F, 0.75F, 1.0F};
+  for (std::size_t i = 0; i < scene.points.size(); ++i) {
+    scene.points[i] = sphere.addPoint();
+    sphere.setWeight("Gradient", scene.points[i], paint[i]);
+  }
+  host.scene().addObject("Pointer").setForward({0.2, -0.4, 0.9});
+  return scene;
+}
+
+// Per-spot sources: moderate values that change from spot to spot.
+void referenceFromSpot(const NodalAccess &spot, double *out) {
+  out[0] = spot.wNorm[1] + 0.3;
+  out[1] = 0.5 - spot.wNorm[0];
+  out[2] = 0.8 * spot.wNorm[2] + 0.1;
+}
+
+void weightFromSpot(const NodalAccess &spot, double *out) { out[0] = 2.0 * spot.wNorm[2]; }
+
+// One way a user sets a node up.
+struct EvalSetup {
+  const char *server;
+  const char *label;
+  void (*apply)(Host &host, Node &node, const PanelRecord &panel);
+};
+
+const EvalSetup kEvalSetups[] = {
+    {kSingle, "reference object and weight map",
+     [](Host &host, Node & /*node*/, const PanelRecord &panel) {
+       panel.setString(kReferenceObjectId, "Pointer");
+       panel.setString(kWeightMapId, "Gradient");
+       host.newTime(0, 0.0);
+     }},
+    {kSingle, "inputs connected",
+     [](Host & /*host*/, Node &node, const PanelRecord &panel) {
+       panel.setInt(kInvertId, 0);
+       node.connect("Reference Normal", referenceFromSpot);
+       node.connect("Weight", weightFromSpot);
+     }},
+    {kMulti, "three stages connected",
+     [](Host & /*host*/, Node &node, const PanelRecord &panel) {
+       panel.editInt(kInputSizeId, 3);
+       node.connect("Reference Normal 1", Vec3{0.0, 1.0, 0.0});
+       node.connect("Weight 1", weightFromSpot);
+       node.connect("Reference Normal 2", referenceFromSpot);
+       node.connect("Weight 2", 0.5);
+       node.connect("Reference Normal 3", Vec3{-3.0, 0.5, 2.0});
+       node.connect("Weight 3", -1.5);
+     }},
+};
+
+// Random unit normals and barycentric weights, then the awkward normals:
+// along the axes and along and against a reference.
+std::vector<NodalAccess> spots(const EvalScene &scene, int count) {
+  std::mt19937 random(7);
+  std::normal_distribution<double> gaussian;
+  std::uniform_real_distribution<float> share(0.0F, 1.0F);
+  std::vector<Vec3> normals = {{0, 0, 1}, {0, 0, -1}, {0, 1, 0}, {0, -1, 0}, {1, 0, 0}};
+  const double along = std::sqrt(0.2 * 0.2 + 0.4 * 0.4 + 0.9 * 0.9);
+  normals.push_back({0.2 / along, -0.4 / along, 0.9 / along});
+  normals.push_back({-0.2 / along, 0.4 / along, -0.9 / along});
+  while (static_cast<int>(normals.size()) < count) {
+    Vec3 n{gaussian(random), gaussian(random), gaussian(random)};
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    if (length < 1e-6) continue;
+    normals.push_back({n[0] / length, n[1] / length, n[2] / length});
+  }
+  std::vector<NodalAccess> out;
+  for (const Vec3 &n : normals) {
+    float w[4] = {share(random), share(random), share(random), share(random)};
+    const float sum = w[0] + w[1] + w[2] + w[3] + 1e-3F;
+    out.push_back(hostsim::makeSpot(
+        n, scene.shaded, {scene.points[0], scene.points[1], scene.points[2], scene.points[3]},
+        {w[0] / sum, w[1] / sum, w[2] / sum, w[3] / sum}));
+  }
+  return out;
+}
+
+Vec3 normalOf(const NodalAccess &spot) { return {spot.wNorm[0], spot.wNorm[1], spot.wNorm[2]}; }
+
+// Runs body for each setup on a node set up that way in a host of its own.
+template <typename Body>
+void forEachSetup(const std::string &modulePath, Body body) {
+  for (const EvalSetup &setup : kEvalSetups) {
+    const auto host = openHost(modulePath);
+    const EvalScene scene = buildScene(*host);
+    Node &node = placeNode(*host, setup.server);
+    setup.apply(*host, node, openPanel(*host, node));
+    body(std::string(setup.server) + " (" + setup.label + ")", scene, node);
+  }
+}
+
+}  // namespace
+
+void checkFiniteResults(const std::string &modulePath) {
+  forEachSetup(modulePath, [](const std::string &which, const EvalScene &scene, Node &node) {
+    for (const NodalAccess &spot : spots(scene, 3000)) {
+      const Evaluation result = node.evaluate(spot);
+      if (!result.setOnce()) {
+        fail(which + ": expected evaluate to set World Normal once, but for the normal " +
+             shown(normalOf(spot)) + " it set it " + std::to_string(result.setValueCalls) +
+             " times");
+      }
+      if (!std::isfinite(result.value[0]) || !std::isfinite(result.value[1]) ||
+          !std::isfinite(result.value[2])) {
+        fail(which + ": expected a finite World Normal, but for the normal " +
+             shown(normalOf(spot)) + " it gave " + shown(result.value));
+      }
+    }
+  });
+}
+
+namespace {
+
+// Bit for bit, so that a NaN matches the same NaN.
+bool sameEvaluation(const Evaluation &a, const Evaluation &b) {
+  if (a.setValueCalls != b.setValueCalls) return false;
+  for (std::size_t i = 0; i < a.value.size(); ++i) {
+    if (std::bit_cast<uint64_t>(a.value[i]) != std::bit_cast<uint64_t>(b.value[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void checkThreadsMatchSerial(const std::string &modulePath) {
+  constexpr int kThreads = 8;
+  forEachSetup(modulePath, [](const std::string &which, const EvalScene &scene, Node &node) {
+    const std::vector<NodalAccess> all = spots(scene, 2000);
+    std::vector<Evaluation> serial;
+    serial.reserve(all.size());
+    for (const NodalAccess &spot : all) serial.push_back(node.evaluate(spot));
+
+    std::vector<std::vector<Evaluation>> results(kThreads, std::vector<Evaluation>(all.size()));
+    std::vector<std::string> errors(kThreads);
+    std::latch start(kThreads);
+    std::vector<std::thread> threads;
+    threads.reserve(kThreads);
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        start.arrive_and_wait();
+        try {
+          // Each thread starts at a different spot, so that different spots
+          // are evaluated at the same moment.
+          for (std::size_t i = 0; i < all.size(); ++i) {
+            const std::size_t at = (i + t * all.size() / kThreads) % all.size();
+            results[t][at] = node.evaluate(all[at]);
+          }
+        } catch (const std::exception &error) {
+          errors[t] = error.what();
+        }
+      });
+    }
+    for (std::thread &thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) {
+      if (!errors[t].empty()) {
+        fail(which + ": thread " + std::to_string(t) + " failed: " + errors[t]);
+      }
+      for (std::size_t i = 0; i < all.size(); ++i) {
+        if (!sameEvaluation(results[t][i], serial[i])) {
+          fail(which + ": expected " + std::to_string(kThreads) +
+               " threads evaluating at once to give what a serial run gave, but for the normal " +
+               shown(normalOf(all[i])) + " thread " + std::to_string(t) + " got " +
+               shown(results[t][i].value) + " where the serial run got " + shown(serial[i].value));
+        }
+      }
+    }
+  });
+}
+
+}  // namespace kerrowbend_host
