@@ -33,7 +33,7 @@ bool addStage(const MultiDragInstance &inst, SlotList *stages, int32_t k) {
       inputs.create(inst.node, CONNECTION_VECTOR, name, refreshPanelOnInputEvent);
   std::snprintf(name, sizeof name, "Weight %d", static_cast<int>(k));
   stage->weightInput = inputs.create(inst.node, CONNECTION_SCALAR, name, refreshPanelOnInputEvent);
-  if (append(stages, stage) == kNoSlot) {
+  if (append(stages, stage) < 0) {
     tearDownStage(inst, stage);
     return false;
   }
@@ -42,7 +42,7 @@ bool addStage(const MultiDragInstance &inst, SlotList *stages, int32_t k) {
 
 }  // namespace
 
-SlotList *resizeInputs(MultiDragInstance &inst, SlotList *stages, int32_t n) {
+SlotList *resizeInputs(const MultiDragInstance &inst, SlotList *stages, int32_t n) {
   if (stages == nullptr) {
     stages = createSlotList(n);
     if (stages == nullptr) return nullptr;

@@ -41,7 +41,7 @@ struct InputPair {
 // their inputs, and so their connections. With no list it makes one. Gives
 // the list to keep: the same one, or null when none could be made. Stops
 // adding at the first stage for which memory cannot be had.
-SlotList *resizeInputs(MultiDragInstance &inst, SlotList *stages, int32_t n);
+SlotList *resizeInputs(const MultiDragInstance &inst, SlotList *stages, int32_t n);
 
 extern "C" {
 void *createMultiInstance(void *priv, NodeId node, Error *error);
