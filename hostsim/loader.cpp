@@ -124,8 +124,9 @@ std::unique_ptr<ModuleFile> ModuleFile::open(const std::string &path) {
 
 ModuleFile::~ModuleFile() {
   if (handle_ != nullptr && descriptor_->shutdown != nullptr) descriptor_->shutdown(handle_);
+  // The copy is gone already; unlinking its name again could remove a
+  // file another host has since been given under the same name.
   if (library_ != nullptr) ::dlclose(library_);
-  if (!copy_.empty()) ::unlink(copy_.c_str());
 }
 
 const ServerRecord *ModuleFile::findServer(std::string_view className,
