@@ -1,0 +1,56 @@
+// What any driver of the module knows about its two nodes from the outside:
+// their server names, the names of the inputs and output they make, their
+// panel value ids, the size of a name field, and the blocks they keep in a
+// scene file. Tests, fuzz targets and kerrowbend-host all drive the module
+// through these; the module's own sources keep their copies, so a change on
+// one side that the other does not follow shows up as a failing driver.
+#ifndef KERROWBEND_HOSTSIM_MODULE_FACTS_H
+#define KERROWBEND_HOSTSIM_MODULE_FACTS_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "hostsim/blocks.h"
+
+namespace hostsim::facts {
+
+// Server names; each node is a "NodeHandler" and a "NodeInterface" server.
+inline constexpr const char *kSingle = "Kerrowbend";
+inline constexpr const char *kMulti = "KerrowbendMulti";
+inline constexpr std::array<const char *, 2> kNodes = {kSingle, kMulti};
+
+// Inputs and output. The multi node numbers its stages' inputs from 1.
+inline constexpr const char *kReferenceInput = "Reference Normal";
+inline constexpr const char *kWeightInput = "Weight";
+inline constexpr const char *kOutput = "World Normal";
+inline std::string stageReferenceInput(int stage) {
+  return std::string(kReferenceInput) + ' ' + std::to_string(stage);
+}
+inline std::string stageWeightInput(int stage) {
+  return std::string(kWeightInput) + ' ' + std::to_string(stage);
+}
+
+// Panel value ids: the single node's three and the multi node's one.
+inline constexpr uint32_t kReferenceObjectId = 0x8001;
+inline constexpr uint32_t kInvertId = 0x8002;
+inline constexpr uint32_t kWeightMapId = 0x8003;
+inline constexpr uint32_t kInputSizeId = 0x8001;
+
+// A name field holds 259 bytes and its terminating zero.
+inline constexpr std::size_t kNameField = 260;
+
+// Scene-file blocks, each with the token the text form spells it by.
+struct BlockFact {
+  BlockId id;
+  const char *token;
+};
+inline constexpr BlockFact kObjectBlock = {blockId("ROBJ"), "Object"};
+inline constexpr BlockFact kInvertBlock = {blockId("INVT"), "Invert"};
+inline constexpr BlockFact kWeightMapBlock = {blockId("WMAP"), "WeightMap"};
+inline constexpr BlockFact kCountBlock = {blockId("INUM"), "Num"};
+
+}  // namespace hostsim::facts
+
+#endif
