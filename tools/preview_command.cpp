@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tools/commands.h"
+#include "tools/module_location.h"
 #include "tools/png_writer.h"
 #include "tools/preview_render.h"
 #include "tools/preview_scene.h"
@@ -226,13 +227,6 @@ PreviewShow showFrom(const std::string &text) {
   throw UsageError("--show: " + inQuotes(text) + " is neither shading nor normals");
 }
 
-// The module built beside the running tool.
-std::string moduleBesideTool() {
-  std::error_code error;
-  const fs::path tool = fs::read_symlink("/proc/self/exe", error);
-  return error ? std::string("kerrowbend.p") : (tool.parent_path() / "kerrowbend.p").string();
-}
-
 // Refuses an output the picture could not be written to before any work.
 void checkOutput(const std::string &out) {
   if (out.empty()) throw UsageError("--out FILE.png is required");
@@ -282,7 +276,7 @@ int runPreview(const CLI::App &command, const CommandLine &line) {
   const int size = panelSize(line.size);
   const PreviewShow show = showFrom(line.show);
   PreviewSettings settings = settingsFrom(line);
-  settings.modulePath = line.module.empty() ? moduleBesideTool() : line.module;
+  settings.modulePath = line.module.empty() ? defaultModulePath() : line.module;
 
   const PreviewScene scene(settings);
   const Image image =
@@ -352,7 +346,8 @@ void addPreviewCommand(CLI::App &app, int &exitCode) {
       ->type_name("shading|normals");
   preview
       ->add_option("--module", line->module,
-                   "the module file (default: kerrowbend.p beside this tool)")
+                   "the module file (default: kerrowbend.p beside this tool, else "
+                   "../lib/kerrowbend/kerrowbend.p from its folder, as installed)")
       ->type_name("PATH");
   preview->callback([preview, line, &exitCode] {
     try {
