@@ -1,0 +1,54 @@
+// Running module code in a child process, so that a module that crashes,
+// exits or hangs ends the child and never the tool. Every command that
+// loads a module does its loading, placing and shading through here.
+#ifndef KERROWBEND_TOOLS_CHILD_RUN_H
+#define KERROWBEND_TOOLS_CHILD_RUN_H
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace kerrowbend_host {
+
+// How a child ended.
+struct ChildOutcome {
+  // The work ran to its end and its answer came back whole: what it
+  // returned or, with threw set, the message of what it threw.
+  bool finished = false;
+  std::string report;
+  bool threw = false;
+  // The child said nothing for the time limit and was killed.
+  bool timedOut = false;
+  // The child's wait status when it ended otherwise.
+  int status = 0;
+  // What the child last said it was doing; empty when it said nothing.
+  std::string stage;
+};
+
+// Runs work in a child process and waits for its answer. The time limit
+// counts from the child's last word, not from its start: every tellParent
+// or stillWorking starts it again, so work that keeps saying it is alive
+// may take as long as it needs, and only a child silent for timeLimit
+// seconds counts as hung. Throws std::runtime_error when no process can
+// be started.
+ChildOutcome runInChild(const std::function<std::string()> &work, double timeLimit);
+
+// Called by the work, in the child: what it is doing now, in words that
+// follow "while" ("shading"). Does nothing outside a child.
+void tellParent(std::string_view stage);
+// Called by the work, in the child, from any thread: it is still at its
+// stage and alive. Cheap enough to call per pixel; only every so many
+// calls reach the parent.
+void stillWorking();
+
+// "20 s", "0.5 s".
+std::string secondsText(double seconds);
+
+// Why a child did not finish, as the end of a sentence about the module
+// file: "crashed with SIGSEGV while shading", "did not answer within 20 s
+// while loading the module".
+std::string unfinishedReason(const ChildOutcome &outcome, double timeLimit);
+
+}  // namespace kerrowbend_host
+
+#endif
