@@ -253,7 +253,11 @@ std::string secondsText(double seconds) {
   return text;
 }
 
-std::string unfinishedReason(const ChildOutcome &outcome, double timeLimit) {
+std::string childAnswer(ChildOutcome &outcome, const std::string &who, double timeLimit) {
+  if (outcome.finished) {
+    if (outcome.threw) throw std::runtime_error(outcome.report);
+    return std::move(outcome.report);
+  }
   std::string reason;
   if (outcome.timedOut) {
     reason = "did not answer within " + secondsText(timeLimit);
@@ -268,7 +272,7 @@ std::string unfinishedReason(const ChildOutcome &outcome, double timeLimit) {
     reason = "ended without an answer";
   }
   if (!outcome.stage.empty()) reason += " while " + outcome.stage;
-  return reason;
+  throw std::runtime_error(who + ' ' + reason);
 }
 
 }  // namespace kerrowbend_host

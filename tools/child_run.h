@@ -44,10 +44,12 @@ void stillWorking();
 // "20 s", "0.5 s".
 std::string secondsText(double seconds);
 
-// Why a child did not finish, as the end of a sentence about the module
-// file: "crashed with SIGSEGV while shading", "did not answer within 20 s
-// while loading the module".
-std::string unfinishedReason(const ChildOutcome &outcome, double timeLimit);
+// What the work returned. Throws std::runtime_error with the message of
+// what the work threw or, for a child that did not finish, a sentence
+// about who (the module file, say) and why: "'x.p' crashed with SIGSEGV
+// while shading", "'x.p' did not answer within 20 s while loading the
+// module".
+std::string childAnswer(ChildOutcome &outcome, const std::string &who, double timeLimit);
 
 }  // namespace kerrowbend_host
 

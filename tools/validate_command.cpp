@@ -10,7 +10,6 @@
 // on stderr, as the other commands report it.
 #include <sys/wait.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -19,16 +18,13 @@
 
 #include "hostsim/loader.h"
 #include "tools/child_run.h"
+#include "tools/command_line.h"
 #include "tools/commands.h"
 #include "tools/validate_checks.h"
 
 namespace kerrowbend_host {
 
 namespace {
-
-constexpr double kDefaultTimeLimit = 20.0;
-// A day: far beyond any check, and still a deadline the clock can hold.
-constexpr double kMaxTimeLimit = 86400.0;
 
 std::string describeStatus(int status) {
   if (WIFSIGNALED(status)) {
@@ -96,28 +92,12 @@ void addValidateCommand(CLI::App &app, int &exitCode) {
   CLI::App *validate = app.add_subcommand(
       "validate",
       "Run the host contract's conformance checks on a module file, each in a process of its own");
+  readLeniently(*validate);
   validate->add_option("module", *modulePath, "the module file (kerrowbend.p)")->required();
-  validate
-      ->add_option("--time-limit", *timeLimit,
-                   "seconds a check may run before it is stopped and counted as failed")
-      ->check(CLI::Validator(
-          [](std::string &text) {
-            char *end = nullptr;
-            const double seconds = std::strtod(text.c_str(), &end);
-            if (end != text.c_str() && *end == '\0' && seconds > 0 && seconds <= kMaxTimeLimit) {
-              return std::string();
-            }
-            return "expected seconds above 0 and at most " + secondsText(kMaxTimeLimit) +
-                   ", not '" + text + "'";
-          },
-          "SECONDS"))
-      ->capture_default_str();
-  validate->callback([modulePath, timeLimit, &exitCode] {
-    try {
-      exitCode = runValidate(*modulePath, *timeLimit);
-    } catch (const std::exception &failure) {
-      exitCode = reportFailure("validate", failure);
-    }
+  addTimeLimitOption(*validate, *timeLimit,
+                     "seconds a check may run before it is stopped and counted as failed");
+  validate->callback([validate, modulePath, timeLimit, &exitCode] {
+    exitCode = runCommand(*validate, [&] { return runValidate(*modulePath, *timeLimit); });
   });
 }
 
