@@ -10,11 +10,13 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -38,13 +40,17 @@ enum FrameKind : char {
 constexpr std::size_t kFrameHead = 1 + sizeof(uint64_t);
 // A stage is a few words; a longer one is cut so its frame stays whole.
 constexpr std::size_t kMaxStage = 200;
-// Calls of stillWorking per frame sent: a frame every few milliseconds of
-// shading at most, and many within any time limit.
-constexpr unsigned kCallsPerAliveFrame = 1U << 14;
+// stillWorking looks at the clock once in so many calls, and sends a
+// frame when the last is this old: often enough for any time limit a user
+// would give, however slow each call (a sanitizer build, a loaded
+// machine), and rare enough to cost nothing.
+constexpr unsigned kCallsPerClockLook = 256;
+constexpr std::chrono::milliseconds kAliveEvery{20};
 
 // In a child, the pipe to the parent; -1 elsewhere.
 int reportFd = -1;
 std::atomic<unsigned> aliveCalls{0};
+std::atomic<Clock::rep> lastAliveFrame{0};
 
 std::string frame(FrameKind kind, std::string_view body) {
   std::string bytes(kFrameHead, '\0');
@@ -97,8 +103,9 @@ class FrameReader {
       const auto kind = static_cast<FrameKind>(buffer_[used_]);
       std::string body = buffer_.substr(used_ + kFrameHead, length);
       used_ += kFrameHead + length;
-      if (kind == kStage) stage_ = std::move(body);
-      if (kind == kReturned || kind == kThrew) {
+      if (kind == kStage) {
+        stage_ = std::move(body);
+      } else if (kind == kReturned || kind == kThrew) {
         answered_ = true;
         threw_ = kind == kThrew;
         answer_ = std::move(body);
@@ -242,9 +249,27 @@ void tellParent(std::string_view stage) {
 
 void stillWorking() {
   if (reportFd < 0) return;
-  if (aliveCalls.fetch_add(1, std::memory_order_relaxed) % kCallsPerAliveFrame != 0) return;
+  if (aliveCalls.fetch_add(1, std::memory_order_relaxed) % kCallsPerClockLook != 0) return;
+  const Clock::rep now = Clock::now().time_since_epoch().count();
+  Clock::rep last = lastAliveFrame.load(std::memory_order_relaxed);
+  if (now - last < std::chrono::duration_cast<Clock::duration>(kAliveEvery).count()) return;
+  // One thread of those that see the frame is due sends it.
+  if (!lastAliveFrame.compare_exchange_strong(last, now, std::memory_order_relaxed)) return;
   const std::string bytes = frame(kAlive, {});
   writeAll(reportFd, bytes);
+}
+
+AliveMeanwhile::AliveMeanwhile() {
+  if (reportFd < 0) return;
+  beat_ = std::jthread([](const std::stop_token &stop) {
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    while (!stop.stop_requested()) {
+      writeAll(reportFd, frame(kAlive, {}));
+      wake.wait_for(lock, stop, kAliveEvery, [] { return false; });
+    }
+  });
 }
 
 std::string secondsText(double seconds) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace kerrowbend_host {
 
@@ -37,9 +38,20 @@ ChildOutcome runInChild(const std::function<std::string()> &work, double timeLim
 // follow "while" ("shading"). Does nothing outside a child.
 void tellParent(std::string_view stage);
 // Called by the work, in the child, from any thread: it is still at its
-// stage and alive. Cheap enough to call per pixel; only every so many
-// calls reach the parent.
+// stage and alive. Cheap enough to call per pixel; a word reaches the
+// parent every few milliseconds at most.
 void stillWorking();
+
+// In the child, for work of the tool's own that cannot call stillWorking
+// (a library encoding a picture): tells the parent the child is alive for
+// as long as it lives. Not for module code, whose hangs must be seen.
+class AliveMeanwhile {
+ public:
+  AliveMeanwhile();
+
+ private:
+  std::jthread beat_;
+};
 
 // "20 s", "0.5 s".
 std::string secondsText(double seconds);

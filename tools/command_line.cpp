@@ -56,7 +56,7 @@ std::string strayProblem(const CLI::App &command, const std::string &word) {
 // CLI11's own sentence for a problem checkCommandLine cannot see, in the
 // same words where there is a match.
 std::string parserProblem(const CLI::ParseError &error) {
-  const std::string what = error.what();
+  std::string what = error.what();
   const std::size_t colon = what.find(": ");
   if (dynamic_cast<const CLI::ArgumentMismatch *>(&error) != nullptr &&
       colon != std::string::npos && what.ends_with(" missing")) {
@@ -83,8 +83,9 @@ ParsedNumber parseNumber(std::string_view text) {
   std::string_view digits = text;
   // from_chars takes a minus sign but not a plus.
   if (digits.starts_with('+')) digits.remove_prefix(1);
-  if (digits.empty() || (digits.size() < text.size() && digits[0] == '-'))
+  if (digits.empty() || (digits.size() < text.size() && digits[0] == '-')) {
     return {0.0, kNotANumber};
+  }
   double value = 0.0;
   const char *end = digits.data() + digits.size();
   const auto [stop, error] = std::from_chars(digits.data(), end, value);

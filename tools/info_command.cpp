@@ -147,8 +147,9 @@ void addInfoCommand(CLI::App &app, int &exitCode) {
       "info", "Load the module and print what a host sees of it and what each node makes");
   readLeniently(*info);
   info->add_option("module", *modulePath, "the module file (kerrowbend.p)")->required();
-  addTimeLimitOption(*info, *timeLimit,
-                     "seconds the module may run without a word before it counts as hung");
+  addTimeLimitOption(
+      *info, *timeLimit,
+      "seconds the module may go without showing progress before it is stopped as hung");
   info->callback([info, modulePath, timeLimit, &exitCode] {
     exitCode = runCommand(*info, [&] { return runInfo(*modulePath, *timeLimit); });
   });

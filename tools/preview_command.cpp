@@ -217,6 +217,8 @@ std::string drawPicture(const PreviewSettings &settings, int size, PreviewShow s
     return scene.drag(normal);
   });
   tellParent("encoding the picture");
+  // The time it takes grows with the picture, and no module code runs in it.
+  const AliveMeanwhile encoding;
   return encodePng(image.width, image.height, image.rgb);
 }
 
@@ -304,8 +306,9 @@ void addPreviewCommand(CLI::App &app, int &exitCode) {
       ->add_option("--module", line->module,
                    "the module file (default: kerrowbend.p beside this tool)")
       ->type_name("PATH");
-  addTimeLimitOption(*preview, line->timeLimit,
-                     "seconds the module may run without a word before it counts as hung");
+  addTimeLimitOption(
+      *preview, line->timeLimit,
+      "seconds the module may go without showing progress before it is stopped as hung");
   preview->callback([preview, line, &exitCode] {
     exitCode = runCommand(*preview, [&line] { return runPreview(*line); });
   });

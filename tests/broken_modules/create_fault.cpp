@@ -5,10 +5,12 @@
 
 #include "single_node/instance.h"
 
+#ifndef CREATE_HANG
 namespace {
 // volatile: the compiler may not see that it stays null and drop the write.
 int *volatile missingTable = nullptr;
 }  // namespace
+#endif
 
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" void *__real_createDragInstance(void *priv, NodeId node, Error *error);
