@@ -1,14 +1,21 @@
 // kerrowbend-host preview run as a user runs it, its pictures read back:
 // the dragged half differs from the untouched half where the node acts and
 // only there, settings given two ways that mean the same drag give the same
-// picture, and every error is one line on stderr with nothing written.
+// picture, and every error is one line on stderr with nothing written. The
+// picture goes only where a file belongs, and a preview stopped by a signal
+// leaves nothing behind.
 #include <fcntl.h>
 #include <png.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +24,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -236,6 +244,9 @@ const SameDrag kSameDrags[] = {
      {"--reference-object", "Aim", "--object", "Aim:1,0,0", "--invert", "0"},
      {"--reference", "1,0,0", "--invert", "0"}},
     {"DefaultReferenceIsKeyAim", {"--object", "KeyAim:0,1,0"}, {"--reference", "0,1,0"}},
+    {"SignedAndBareDecimalsReadAlike",
+     {"--reference", "+1,0,-0", "--weight", "+.5", "--invert", "0"},
+     {"--reference", "1,0,0", "--weight", "0.5", "--invert", "0"}},
     {"OneStageIsTheSingleNode",
      {"--node", "multi", "--stage", "1,0,0:0.5"},
      {"--reference", "1,0,0", "--invert", "0", "--weight", "0.5"}},
@@ -300,6 +311,161 @@ TEST_F(PreviewTest, OutputIntoAMissingFolderIsRefused) {
   EXPECT_TRUE(run.err.starts_with("kerrowbend-host preview: ")) << run.err;
   EXPECT_NE(run.err.find("preview.png"), std::string::npos) << run.err;
   EXPECT_FALSE(fs::exists(dir / "none"));
+}
+
+// The time limit is for a module gone silent, not for a big picture: the
+// drawing takes longer than the limit and still gets written.
+TEST_F(PreviewTest, ABigPictureOutlastsTheTimeLimit) {
+  const fs::path out = dir / "big.png";
+  const ToolRun run =
+      preview({"--size", "1024", "--time-limit", "0.5", "--out", out.string()}, false);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(readPng(out).has_value());
+}
+
+// Where --out may point, and what must be left of it: only a regular file,
+// or one that a symbolic link names, is replaced, and the link stays.
+struct OutputTarget {
+  const char *name;
+  // Makes what --out will name in dir; gives the --out path, or nothing
+  // where this test may not make it.
+  std::optional<fs::path> (*make)(const fs::path &dir);
+  // Whether what was there is as the test made it (with the picture
+  // written, where one is).
+  bool (*kept)(const fs::path &dir);
+  bool written;
+};
+
+std::ostream &operator<<(std::ostream &out, const OutputTarget &c) { return out << c.name; }
+
+class OutputTargetTest : public PreviewTest, public ::testing::WithParamInterface<OutputTarget> {};
+
+TEST_P(OutputTargetTest, IsWrittenOnlyWhereAFileBelongs) {
+  const std::optional<fs::path> out = GetParam().make(dir);
+  if (!out) GTEST_SKIP() << "this test may not make " << GetParam().name;
+  const auto entries = [this] {
+    return std::distance(fs::directory_iterator(dir), fs::directory_iterator());
+  };
+  const auto before = entries();
+  const ToolRun run = preview({"--out", out->string()});
+  if (GetParam().written) {
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(readPng(*out).has_value());
+  } else {
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.err.starts_with("kerrowbend-host preview: --out: '" + out->string() + "' "))
+        << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+  }
+  EXPECT_TRUE(GetParam().kept(dir));
+  EXPECT_EQ(entries(), before) << "a file was left beside the picture";
+}
+
+const OutputTarget kOutputTargets[] = {
+    {"NamedPipe",
+     [](const fs::path &dir) -> std::optional<fs::path> {
+       ::mkfifo((dir / "pipe.png").c_str(), 0600);
+       return dir / "pipe.png";
+     },
+     [](const fs::path &dir) { return fs::is_fifo(dir / "pipe.png"); }, false},
+    {"Device",
+     [](const fs::path &dir) -> std::optional<fs::path> {
+       // The device that /dev/full is, made anew where the test can see it.
+       if (::mknod((dir / "full.png").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) return {};
+       return dir / "full.png";
+     },
+     [](const fs::path &dir) { return fs::is_character_file(dir / "full.png"); }, false},
+    {"Directory",
+     [](const fs::path &dir) -> std::optional<fs::path> {
+       fs::create_directory(dir / "folder.png");
+       return dir / "folder.png";
+     },
+     [](const fs::path &dir) { return fs::is_empty(dir / "folder.png"); }, false},
+    {"LinkToADevice",
+     [](const fs::path &dir) -> std::optional<fs::path> {
+       fs::create_symlink("/dev/null", dir / "null.png");
+       return dir / "null.png";
+     },
+     [](const fs::path &dir) { return fs::read_symlink(dir / "null.png") == "/dev/null"; }, false},
+    {"LinkToAFile",
+     [](const fs::path &dir) -> std::optional<fs::path> {
+       fs::create_directory(dir / "pictures");
+       std::ofstream(dir / "pictures" / "real.png") << "an earlier file";
+       fs::create_symlink("pictures/real.png", dir / "link.png");
+       return dir / "link.png";
+     },
+     [](const fs::path &dir) {
+       return fs::read_symlink(dir / "link.png") == "pictures/real.png" &&
+              readPng(dir / "pictures" / "real.png").has_value() &&
+              std::distance(fs::directory_iterator(dir / "pictures"), fs::directory_iterator()) ==
+                  1;
+     },
+     true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Out, OutputTargetTest, ::testing::ValuesIn(kOutputTargets),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// The pids of the children of pid, as Linux lists them.
+std::vector<pid_t> childrenOf(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  std::vector<pid_t> children;
+  for (pid_t child = 0; in >> child;) children.push_back(child);
+  return children;
+}
+
+// Gone, or dead and waiting to be reaped.
+bool ended(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t state = stat.rfind(") ");
+  return state == std::string::npos || stat[state + 2] == 'Z';
+}
+
+TEST_F(PreviewTest, StoppedBySignalLeavesNothingAndEndsItsChild) {
+  using namespace std::chrono_literals;
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    // Large enough to be still drawing when the signal comes.
+    std::string out = (dir / "big.png").string();
+    std::vector<std::string> args = {
+        KERROWBEND_HOST_TOOL, "preview", "--size", "2048", "--out", out};
+    std::vector<char *> argv;
+    for (std::string &arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    // A test run in the background inherits SIGINT ignored.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, signal);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, &attributes, argv.data(), environ), 0);
+    posix_spawnattr_destroy(&attributes);
+
+    std::vector<pid_t> children;
+    for (auto waited = 0ms; children.empty() && waited < 20s; waited += 10ms) {
+      std::this_thread::sleep_for(10ms);
+      children = childrenOf(pid);
+    }
+    EXPECT_EQ(children.size(), 1u) << "the tool started no child to draw in";
+    std::this_thread::sleep_for(200ms);
+    ::kill(pid, signal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
+    for (const pid_t child : children) {
+      bool gone = ended(child);
+      for (auto waited = 0ms; !gone && waited < 5s; waited += 10ms) {
+        std::this_thread::sleep_for(10ms);
+        gone = ended(child);
+      }
+      EXPECT_TRUE(gone) << "the child drawing the picture outlived the tool";
+    }
+    EXPECT_TRUE(fs::is_empty(dir)) << "the stopped preview left a file";
+  }
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // that should catch each fault, a crash and a hang included. And every
 // command, handed a file that is no module of this kind, says so in one
 // line naming the file, writes nothing and leaves no private copy of the
-// module behind.
+// module behind. info and preview, meeting a module that crashes or hangs,
+// say so in one line with what the module was doing. A wrong command line
+// is one line naming the command and the option.
 //
 // Only the tool's own output is checked: a module that crashes on purpose
 // inside a sanitizer build makes its report on the child's stderr, and the
@@ -388,6 +390,153 @@ TEST(UnreadableModuleFileTest, SaysSoInOneLineNamingTheFile) {
   for (const Command &command : kCommands) {
     SCOPED_TRACE(command.name);
     expectRefusal(command, module, "Permission denied", scratch);
+  }
+}
+
+// ---- a module that crashes or hangs under info and preview --------------------
+
+// A module whose code crashes or hangs, and the command that meets it.
+struct Misbehaving {
+  const char *label;
+  const char *command;
+  const char *module;
+  const char *stage;  // how the line ends: what the module was doing
+  bool hangs;
+};
+
+void PrintTo(const Misbehaving &m, std::ostream *os) { *os << m.label; }
+
+class MisbehavingModuleTest : public ::testing::TestWithParam<Misbehaving> {};
+
+TEST_P(MisbehavingModuleTest, IsOneLineSayingWhatHappenedAndWhen) {
+  const Misbehaving &m = GetParam();
+  Scratch scratch;
+  const fs::path output = scratch.path() / "picture.png";
+  std::vector<std::string> args = {m.command, "--time-limit", "2"};
+  if (std::string(m.command) == "preview") {
+    args.insert(args.end(), {"--module", m.module, "--size", "16", "--out", output.string()});
+  } else {
+    args.emplace_back(m.module);
+  }
+  const ToolRun run = runTool(args, scratch);
+  EXPECT_EQ(run.exitCode, 1) << run;
+  EXPECT_EQ(run.out, "") << run;
+  const std::vector<std::string> said = lines(run.err);
+  ASSERT_FALSE(said.empty()) << run;
+#ifdef KERROWBEND_SANITIZED
+  // The sanitizer's report of the crash comes first, from the child.
+  const std::string &line = said.back();
+#else
+  ASSERT_EQ(said.size(), 1u) << run;
+  const std::string &line = said[0];
+  if (!m.hangs) {
+    EXPECT_NE(line.find(" crashed with SIGSEGV "), std::string::npos) << line;
+  }
+#endif
+  EXPECT_TRUE(
+      line.starts_with("kerrowbend-host " + std::string(m.command) + ": '" + m.module + "' "))
+      << line;
+  if (m.hangs) {
+    EXPECT_NE(line.find(" did not answer within 2 s "), std::string::npos) << line;
+  }
+  EXPECT_TRUE(line.ends_with(m.stage)) << line;
+  EXPECT_FALSE(fs::exists(output));
+  EXPECT_TRUE(scratch.leftInTmp().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(, MisbehavingModuleTest,
+                         ::testing::Values(Misbehaving{"PreviewCrash", "preview", EVAL_CRASH_MODULE,
+                                                       "while shading", false},
+                                           Misbehaving{"PreviewHang", "preview", EVAL_HANG_MODULE,
+                                                       "while shading", true},
+                                           Misbehaving{"InfoCrash", "info", CREATE_CRASH_MODULE,
+                                                       "while placing the Kerrowbend node", false},
+                                           Misbehaving{"InfoHang", "info", CREATE_HANG_MODULE,
+                                                       "while placing the Kerrowbend node", true}),
+                         [](const auto &info) { return std::string(info.param.label); });
+
+// ---- the command line ---------------------------------------------------------
+
+// A command line with one thing wrong, and the whole of what the tool says.
+struct UsageLine {
+  const char *label;
+  std::vector<std::string> args;
+  const char *says;
+};
+
+void PrintTo(const UsageLine &usage, std::ostream *os) { *os << usage.label; }
+
+class UsageLineTest : public ::testing::TestWithParam<UsageLine> {};
+
+TEST_P(UsageLineTest, NamesTheCommandAndTheOptionAndPointsToItsHelp) {
+  Scratch scratch;
+  std::vector<std::string> args = GetParam().args;
+  for (std::string &arg : args) {
+    if (arg == "OUT") arg = (scratch.path() / "picture.png").string();
+  }
+  const ToolRun run = runTool(args, scratch);
+  EXPECT_EQ(run.exitCode, 2) << run;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, std::string(GetParam().says) + "\n");
+  EXPECT_FALSE(fs::exists(scratch.path() / "picture.png"));
+}
+
+#define PREVIEW_SAYS(problem) \
+  "kerrowbend-host preview: " problem " (see kerrowbend-host preview --help)"
+
+INSTANTIATE_TEST_SUITE_P(
+    , UsageLineTest,
+    ::testing::Values(
+        // The option without its value took the next option as one.
+        UsageLine{"ValueMissingBeforeAnOption",
+                  {"preview", "--weight", "--out", "OUT"},
+                  PREVIEW_SAYS("--weight needs a value")},
+        UsageLine{"ValueMissingAtTheEnd",
+                  {"preview", "--out", "OUT", "--weight"},
+                  PREVIEW_SAYS("--weight needs a value")},
+        UsageLine{"UnknownOption",
+                  {"preview", "--ref", "0,1,0", "--out", "OUT"},
+                  PREVIEW_SAYS("unknown option --ref; did you mean --reference or "
+                               "--reference-object?")},
+        UsageLine{"RepeatedOption",
+                  {"preview", "--weight", "1", "--weight", "2", "--out", "OUT"},
+                  PREVIEW_SAYS("--weight is given more than once")},
+        UsageLine{"NumberOutOfRange",
+                  {"preview", "--weight", "1e309", "--out", "OUT"},
+                  PREVIEW_SAYS("--weight: '1e309' is out of range")},
+        UsageLine{"ComponentOutOfRange",
+                  {"preview", "--reference", "0,-1e309,0", "--out", "OUT"},
+                  PREVIEW_SAYS("--reference: '-1e309' in '0,-1e309,0' is out of range")},
+        UsageLine{"SizeOutOfRange",
+                  {"preview", "--size", "+4097", "--out", "OUT"},
+                  PREVIEW_SAYS("--size: '+4097' is out of range: 1 to 4096")},
+        UsageLine{"StrayArgument",
+                  {"preview", "picture.png", "--out", "OUT"},
+                  PREVIEW_SAYS("unexpected argument 'picture.png'")},
+        UsageLine{"TimeLimitOutOfRange",
+                  {"validate", "--time-limit", "1e309", KERROWBEND_MODULE_PATH},
+                  "kerrowbend-host validate: --time-limit: '1e309' is out of range: above 0 and "
+                  "at most 86400 (see kerrowbend-host validate --help)"},
+        UsageLine{"SecondModule",
+                  {"info", KERROWBEND_MODULE_PATH, "other.p"},
+                  "kerrowbend-host info: unexpected argument 'other.p' (see kerrowbend-host info "
+                  "--help)"},
+        UsageLine{"UnknownCommand",
+                  {"render"},
+                  "kerrowbend-host: unknown command 'render' (see kerrowbend-host --help)"}),
+    [](const auto &info) { return std::string(info.param.label); });
+
+#undef PREVIEW_SAYS
+
+TEST(ToolTest, VersionIsTheProjectsAndTheToolAloneListsItsCommands) {
+  Scratch scratch;
+  const ToolRun version = runTool({"--version"}, scratch);
+  EXPECT_EQ(version.exitCode, 0) << version;
+  EXPECT_EQ(version.out, "kerrowbend-host " KERROWBEND_VERSION "\n");
+  const ToolRun alone = runTool({}, scratch);
+  EXPECT_EQ(alone.exitCode, 2) << alone;
+  for (const char *command : {"info", "validate", "preview"}) {
+    EXPECT_NE(alone.err.find(std::string("\n  ") + command + ' '), std::string::npos) << alone;
   }
 }
 

@@ -4,10 +4,13 @@
 #include <exception>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "hostsim/host.h"
+#include "tools/child_run.h"
+#include "tools/command_line.h"
 #include "tools/commands.h"
 
 namespace kerrowbend_host {
@@ -60,6 +63,7 @@ void printServer(const ServerRecord &server, std::ostream &out) {
 // Places one node of the handler server in a fresh host, as a user would,
 // opens its panel, and lists what the node made.
 void printNode(const std::string &modulePath, const std::string &server, std::ostream &out) {
+  tellParent("placing the " + server + " node");
   hostsim::Host host(modulePath);
   out << "node " << quoted(server.c_str()) << '\n';
   const int activated = host.activateHandler(server);
@@ -81,6 +85,7 @@ void printNode(const std::string &modulePath, const std::string &server, std::os
         << connectionName(output->connectionType()) << '\n';
   }
   if (host.module().findServer("NodeInterface", server) == nullptr) return;
+  tellParent("opening the " + server + " node's panel");
   InterfaceRecord record{node.instance(), nullptr, nullptr, nullptr};
   const int opened = host.activateInterface(server, 4, &record);
   const hostsim::PanelRecord *panel = host.panels().find(record.panel);
@@ -98,9 +103,12 @@ void printNode(const std::string &modulePath, const std::string &server, std::os
   }
 }
 
-int runInfo(const std::string &modulePath, std::ostream &out) {
+// In the child: everything info prints.
+std::string describeModule(const std::string &modulePath) {
+  std::ostringstream out;
   std::vector<std::string> nodes;
   {
+    tellParent("loading the module");
     hostsim::Host host(modulePath);
     const hostsim::ModuleFile &module = host.module();
     const ModuleDescriptor &descriptor = module.descriptor();
@@ -120,6 +128,13 @@ int runInfo(const std::string &modulePath, std::ostream &out) {
   }
   // Each node is placed in a host of its own, as the first thing it sees.
   for (const std::string &node : nodes) printNode(modulePath, node, out);
+  return out.str();
+}
+
+int runInfo(const std::string &modulePath, double timeLimit) {
+  ChildOutcome outcome =
+      runInChild([&modulePath] { return describeModule(modulePath); }, timeLimit);
+  std::cout << childAnswer(outcome, "'" + modulePath + "'", timeLimit);
   return kExitOk;
 }
 
@@ -127,15 +142,16 @@ int runInfo(const std::string &modulePath, std::ostream &out) {
 
 void addInfoCommand(CLI::App &app, int &exitCode) {
   auto modulePath = std::make_shared<std::string>();
+  auto timeLimit = std::make_shared<double>(kDefaultTimeLimit);
   CLI::App *info = app.add_subcommand(
       "info", "Load the module and print what a host sees of it and what each node makes");
+  readLeniently(*info);
   info->add_option("module", *modulePath, "the module file (kerrowbend.p)")->required();
-  info->callback([modulePath, &exitCode] {
-    try {
-      exitCode = runInfo(*modulePath, std::cout);
-    } catch (const std::exception &failure) {
-      exitCode = reportFailure("info", failure);
-    }
+  addTimeLimitOption(
+      *info, *timeLimit,
+      "seconds the module may go without showing progress before it is stopped as hung");
+  info->callback([info, modulePath, timeLimit, &exitCode] {
+    exitCode = runCommand(*info, [&] { return runInfo(*modulePath, *timeLimit); });
   });
 }
 

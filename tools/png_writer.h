@@ -1,4 +1,4 @@
-// Writing an 8-bit RGB image to a PNG file with libpng.
+// An 8-bit RGB image as the bytes of a PNG file, made with libpng.
 #ifndef KERROWBEND_TOOLS_PNG_WRITER_H
 #define KERROWBEND_TOOLS_PNG_WRITER_H
 
@@ -8,11 +8,9 @@
 
 namespace kerrowbend_host {
 
-// Writes width x height pixels, three bytes each, rows top to bottom, to
-// path. Throws std::runtime_error with libpng's reason when the file cannot
-// be written (the caller names the file as the user knows it); a partly
-// written file is then removed.
-void writePng(const std::string &path, int width, int height, std::span<const uint8_t> rgb);
+// The PNG of width x height pixels, three bytes each, rows top to bottom.
+// Throws std::runtime_error with libpng's reason when it cannot be made.
+std::string encodePng(int width, int height, std::span<const uint8_t> rgb);
 
 }  // namespace kerrowbend_host
 

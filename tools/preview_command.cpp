@@ -1,24 +1,23 @@
 // kerrowbend-host preview [options] --out FILE.png: a node of the loaded
 // module at work on a lit sphere, before and after, as a PNG. This file
-// turns the command line into the node's settings and writes the picture;
-// the scene and the node are set up in preview_scene, drawn in
-// preview_render.
-#include <unistd.h>
-
+// turns the command line into the node's settings, has a child process
+// set the node up and draw the picture (the module's code may crash or
+// hang), and writes the PNG the child hands back. The scene and the node
+// are set up in preview_scene, drawn in preview_render.
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "tools/child_run.h"
+#include "tools/command_line.h"
 #include "tools/commands.h"
 #include "tools/module_location.h"
+#include "tools/output_file.h"
 #include "tools/png_writer.h"
 #include "tools/preview_render.h"
 #include "tools/preview_scene.h"
@@ -35,12 +34,6 @@ constexpr std::size_t kMaxNameBytes = 259;
 // A panel of 4096 pixels makes a picture of up to 8192 x 8192.
 constexpr int kMaxSize = 4096;
 
-// An option or value the user can correct.
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // The command line as given; every value is checked by hand so that each
 // problem is reported the same way, naming the option.
 struct CommandLine {
@@ -56,6 +49,7 @@ struct CommandLine {
   std::string size = "512";
   std::string module;
   std::string show = "shading";
+  double timeLimit = kDefaultTimeLimit;
   // Which options were given at all, for those that belong to one node.
   std::vector<const CLI::Option *> singleOnly;
   std::vector<const CLI::Option *> multiOnly;
@@ -63,45 +57,37 @@ struct CommandLine {
 
 std::string inQuotes(std::string_view text) { return "'" + std::string(text) + "'"; }
 
-// A finite number spelled out in full, or nothing.
-std::optional<double> finite(std::string_view text) {
-  double value = 0.0;
-  const char *end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value)) return {};
-  return value;
+UsageError notOfForm(std::string_view option, std::string_view whole, std::string_view form) {
+  return UsageError(std::string(option) + ": " + inQuotes(whole) + " is not " + std::string(form));
 }
 
-double number(std::string_view option, std::string_view text, std::string_view what) {
-  const std::optional<double> value = finite(text);
-  if (!value) {
-    throw UsageError(std::string(option) + ": " + inQuotes(text) + " is not " + std::string(what));
-  }
-  return *value;
+// One number within the value whole of option, which has the given form.
+double partOf(std::string_view option, std::string_view text, std::string_view whole,
+              std::string_view form) {
+  const ParsedNumber number = parseNumber(text);
+  if (number.problem == nullptr) return number.value;
+  if (number.problem == kNotANumber) throw notOfForm(option, whole, form);
+  throw UsageError(std::string(option) + ": " + inQuotes(text) + " in " + inQuotes(whole) + ' ' +
+                   number.problem);
 }
 
-// Three finite numbers separated by commas, or nothing.
-std::optional<Vec3> threeNumbers(std::string_view text) {
+// Three numbers separated by commas, within the value whole of option.
+Vec3 threeNumbers(std::string_view option, std::string_view text, std::string_view whole,
+                  std::string_view form) {
   Vec3 value{};
   std::size_t from = 0;
   for (std::size_t i = 0; i < 3; ++i) {
     const std::size_t comma = text.find(',', from);
-    if ((i < 2) == (comma == std::string_view::npos)) return {};
-    const std::optional<double> component =
-        finite(text.substr(from, comma == text.npos ? text.npos : comma - from));
-    if (!component) return {};
-    value[i] = *component;
+    if ((i < 2) == (comma == std::string_view::npos)) throw notOfForm(option, whole, form);
+    value[i] = partOf(option, text.substr(from, comma == text.npos ? text.npos : comma - from),
+                      whole, form);
     from = comma + 1;
   }
   return value;
 }
 
 Vec3 vector(std::string_view option, std::string_view text) {
-  const std::optional<Vec3> value = threeNumbers(text);
-  if (!value) {
-    throw UsageError(std::string(option) + ": " + inQuotes(text) + " is not three numbers X,Y,Z");
-  }
-  return *value;
+  return threeNumbers(option, text, text, "three numbers X,Y,Z");
 }
 
 std::string sceneName(std::string_view option, std::string_view name) {
@@ -116,22 +102,20 @@ std::string sceneName(std::string_view option, std::string_view name) {
 
 // "NAME:X,Y,Z"; the name may itself hold colons.
 ObjectAxis objectAxis(std::string_view text) {
+  constexpr std::string_view kForm = "NAME:X,Y,Z";
   const std::size_t colon = text.rfind(':');
-  const std::optional<Vec3> forward =
-      colon != text.npos ? threeNumbers(text.substr(colon + 1)) : std::nullopt;
-  if (!forward) throw UsageError("--object: " + inQuotes(text) + " is not NAME:X,Y,Z");
-  return {sceneName("--object", text.substr(0, colon)), *forward};
+  if (colon == text.npos) throw notOfForm("--object", text, kForm);
+  const Vec3 forward = threeNumbers("--object", text.substr(colon + 1), text, kForm);
+  return {sceneName("--object", text.substr(0, colon)), forward};
 }
 
 // "X,Y,Z:W".
 DragStage dragStage(std::string_view text) {
+  constexpr std::string_view kForm = "X,Y,Z:W";
   const std::size_t colon = text.rfind(':');
-  const std::optional<Vec3> reference =
-      colon != text.npos ? threeNumbers(text.substr(0, colon)) : std::nullopt;
-  const std::optional<double> weight =
-      colon != text.npos ? finite(text.substr(colon + 1)) : std::nullopt;
-  if (!reference || !weight) throw UsageError("--stage: " + inQuotes(text) + " is not X,Y,Z:W");
-  return {*reference, *weight};
+  if (colon == text.npos) throw notOfForm("--stage", text, kForm);
+  const Vec3 reference = threeNumbers("--stage", text.substr(0, colon), text, kForm);
+  return {reference, partOf("--stage", text.substr(colon + 1), text, kForm)};
 }
 
 std::string joined(const std::vector<std::string> &names) {
@@ -191,7 +175,7 @@ PreviewSettings settingsFrom(const CommandLine &line) {
   if (!line.weight.empty() && !line.weightMap.empty()) {
     throw UsageError("--weight and --weight-map both give the weight; use one");
   }
-  if (!line.weight.empty()) settings.weight = number("--weight", line.weight, "a number");
+  if (!line.weight.empty()) settings.weight = numberOption("--weight", line.weight);
   if (!line.weightMap.empty()) {
     if (!contains(SphereMesh::mapNames(), line.weightMap)) {
       throw UsageError("--weight-map: the sphere has no weight map " + inQuotes(line.weightMap) +
@@ -210,78 +194,45 @@ PreviewSettings settingsFrom(const CommandLine &line) {
   return settings;
 }
 
-int panelSize(const std::string &text) {
-  int size = 0;
-  const char *end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, size);
-  if (text.empty() || error != std::errc() || stop != end || size < 1 || size > kMaxSize) {
-    throw UsageError("--size: " + inQuotes(text) + " is not a whole number from 1 to " +
-                     std::to_string(kMaxSize));
-  }
-  return size;
-}
-
 PreviewShow showFrom(const std::string &text) {
   if (text == "shading") return PreviewShow::Shading;
   if (text == "normals") return PreviewShow::Normals;
   throw UsageError("--show: " + inQuotes(text) + " is neither shading nor normals");
 }
 
-// Refuses an output the picture could not be written to before any work.
-void checkOutput(const std::string &out) {
-  if (out.empty()) throw UsageError("--out FILE.png is required");
-  const fs::path path(out);
-  std::error_code error;
-  if (fs::is_directory(path, error)) {
-    throw UsageError("--out: " + inQuotes(out) + " is a directory");
-  }
-  const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-  if (!fs::is_directory(folder, error)) {
-    throw UsageError("--out: cannot write " + inQuotes(out) + ": there is no folder " +
-                     inQuotes(folder.string()));
-  }
+// The picture's PNG, made in the child: the module loaded, the node set up
+// and every pixel shaded there.
+std::string drawPicture(const PreviewSettings &settings, int size, PreviewShow show) {
+  tellParent("loading the module");
+  const PreviewScene scene(settings, [](const std::string &stage) { tellParent(stage); });
+  tellParent("shading");
+  const Image image = renderPreview(size, show, [&scene](const Vec3 &normal) {
+    stillWorking();
+    return scene.drag(normal);
+  });
+  tellParent("encoding the picture");
+  // The time it takes grows with the picture, and no module code runs in it.
+  const AliveMeanwhile encoding;
+  return encodePng(image.width, image.height, image.rgb);
 }
 
-// Writes beside the target under a temporary name and renames it into
-// place, so a failure never leaves a partial picture nor spoils an earlier
-// one.
-void writePicture(const Image &image, const std::string &out) {
-  const fs::path path(out);
-  const fs::path temporary = path.parent_path() / ("." + path.filename().string() + "." +
-                                                   std::to_string(::getpid()) + ".tmp");
+int runPreview(const CommandLine &line) {
+  if (line.out.empty()) throw UsageError("--out FILE.png is required");
   try {
-    writePng(temporary.string(), image.width, image.height, image.rgb);
-    fs::rename(temporary, path);
-  } catch (const std::exception &failure) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    const auto *system = dynamic_cast<const fs::filesystem_error *>(&failure);
-    throw std::runtime_error("cannot write " + inQuotes(out) + ": " +
-                             (system != nullptr ? system->code().message() : failure.what()));
+    checkOutputFile(line.out);
+  } catch (const std::invalid_argument &refused) {
+    throw UsageError(std::string("--out: ") + refused.what());
   }
-}
-
-// An empty value would otherwise read as an option not given.
-void checkNoEmptyValues(const CLI::App &command) {
-  for (const CLI::Option *option : command.get_options()) {
-    for (const std::string &value : option->results()) {
-      if (value.empty()) throw UsageError(option->get_name() + ": the value is empty");
-    }
-  }
-}
-
-int runPreview(const CLI::App &command, const CommandLine &line) {
-  checkNoEmptyValues(command);
-  checkOutput(line.out);
-  const int size = panelSize(line.size);
+  constexpr int kMinSize = 1;
+  const int size = wholeNumberOption("--size", line.size, kMinSize, kMaxSize);
   const PreviewShow show = showFrom(line.show);
   PreviewSettings settings = settingsFrom(line);
   settings.modulePath = line.module.empty() ? defaultModulePath() : line.module;
 
-  const PreviewScene scene(settings);
-  const Image image =
-      renderPreview(size, show, [&scene](const Vec3 &normal) { return scene.drag(normal); });
-  writePicture(image, line.out);
+  ChildOutcome outcome = runInChild(
+      [&settings, size, show] { return drawPicture(settings, size, show); }, line.timeLimit);
+  const std::string png = childAnswer(outcome, inQuotes(settings.modulePath), line.timeLimit);
+  writeOutputFile(line.out, png);
   return kExitOk;
 }
 
@@ -294,6 +245,7 @@ void addPreviewCommand(CLI::App &app, int &exitCode) {
       "Render a lit sphere through a node of the module, its normals untouched (left) and "
       "dragged (right), and write it as a PNG. Without settings: the single node pulling "
       "the normals a quarter of the way toward the key light");
+  readLeniently(*preview);
   preview->add_option("--out", line->out, "the PNG to write (required)")->type_name("FILE.png");
   preview->add_option("--node", line->node, "the node to place (default single)")
       ->type_name("single|multi");
@@ -349,15 +301,11 @@ void addPreviewCommand(CLI::App &app, int &exitCode) {
                    "the module file (default: kerrowbend.p beside this tool, else "
                    "../lib/kerrowbend/kerrowbend.p from its folder, as installed)")
       ->type_name("PATH");
+  addTimeLimitOption(
+      *preview, line->timeLimit,
+      "seconds the module may go without showing progress before it is stopped as hung");
   preview->callback([preview, line, &exitCode] {
-    try {
-      exitCode = runPreview(*preview, *line);
-    } catch (const UsageError &failure) {
-      reportFailure("preview", failure);
-      exitCode = kExitUsage;
-    } catch (const std::exception &failure) {
-      exitCode = reportFailure("preview", failure);
-    }
+    exitCode = runCommand(*preview, [&line] { return runPreview(*line); });
   });
 }
 

@@ -98,11 +98,13 @@ void applyDefaultScene(PreviewSettings &settings) {
   }
 }
 
-PreviewScene::PreviewScene(const PreviewSettings &settings)
+PreviewScene::PreviewScene(const PreviewSettings &settings,
+                           const std::function<void(const std::string &stage)> &progress)
     : modulePath_(settings.modulePath), host_(settings.modulePath) {
+  if (progress) progress(std::string("placing the ") + serverName(settings.node) + " node");
   addObjects(settings);
   hostsim::Node &configured = placeConfiguredNode(settings);
-  node_ = &reload(configured, settings);
+  node_ = &reload(configured, settings, progress);
   const hostsim::Output *output = node_->output("World Normal");
   if (output == nullptr) fail("the reloaded node has no \"World Normal\" output");
   output_ = output->id();
@@ -175,8 +177,10 @@ hostsim::Node &PreviewScene::placeConfiguredNode(const PreviewSettings &settings
 // Saves the configured node as a scene file holds it and loads that into a
 // fresh node, wired the same way: what the preview shows is what a saved
 // scene brings back, not what the panel edits left in memory.
-hostsim::Node &PreviewScene::reload(hostsim::Node &configured, const PreviewSettings &settings) {
+hostsim::Node &PreviewScene::reload(hostsim::Node &configured, const PreviewSettings &settings,
+                                    const std::function<void(const std::string &stage)> &progress) {
   const std::string server = configured.server();
+  if (progress) progress("saving the " + server + " node and loading it again");
   hostsim::SaveReport saved;
   const std::string data = configured.save(kSceneForm, &saved);
   if (saved.error != nullptr) fail("saving the " + server + " node failed: " + saved.error);

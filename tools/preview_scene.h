@@ -7,6 +7,7 @@
 #define KERROWBEND_TOOLS_PREVIEW_SCENE_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,8 +67,11 @@ class PreviewScene {
   // Loads the module and sets the scene and the node up. Throws
   // hostsim::LoadError for a module that cannot be loaded and
   // std::runtime_error, naming the module file, for a module that does not
-  // take the settings as a host hands them over.
-  explicit PreviewScene(const PreviewSettings &settings);
+  // take the settings as a host hands them over. progress hears what the
+  // scene is doing once the module is loaded ("placing the Kerrowbend
+  // node").
+  explicit PreviewScene(const PreviewSettings &settings,
+                        const std::function<void(const std::string &stage)> &progress = {});
 
   // The node's "World Normal" at the spot of the sphere with this unit
   // normal; not-a-number where the node set no value. [thread-safe]
@@ -76,7 +80,8 @@ class PreviewScene {
  private:
   void addObjects(const PreviewSettings &settings);
   hostsim::Node &placeConfiguredNode(const PreviewSettings &settings);
-  hostsim::Node &reload(hostsim::Node &configured, const PreviewSettings &settings);
+  hostsim::Node &reload(hostsim::Node &configured, const PreviewSettings &settings,
+                        const std::function<void(const std::string &stage)> &progress);
   [[noreturn]] void fail(const std::string &problem) const;
 
   std::string modulePath_;
