@@ -1,8 +1,8 @@
 // kerrowbend-host preview [options] --out FILE.png: a node of the loaded
 // module at work on a lit sphere, before and after, as a PNG. This file
 // turns the command line into the node's settings and writes the picture;
-// the scene and the node are set up in preview_scene, drawn in
-// preview_render.
+// the scene and the node are set up in preview_scene, the spheres drawn in
+// preview_render, and the picture around them in preview_picture.
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +19,8 @@
 
 #include "tools/commands.h"
 #include "tools/png_writer.h"
+#include "tools/preview_caption.h"
+#include "tools/preview_picture.h"
 #include "tools/preview_render.h"
 #include "tools/preview_scene.h"
 
@@ -53,6 +55,7 @@ struct CommandLine {
   std::string invert;
   std::vector<std::string> stages;
   std::string size = "512";
+  std::string samples = std::to_string(kDefaultSamples);
   std::string module;
   std::string show = "shading";
   // Which options were given at all, for those that belong to one node.
@@ -209,15 +212,15 @@ PreviewSettings settingsFrom(const CommandLine &line) {
   return settings;
 }
 
-int panelSize(const std::string &text) {
-  int size = 0;
+int wholeNumber(std::string_view option, const std::string &text, int most) {
+  int value = 0;
   const char *end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, size);
-  if (text.empty() || error != std::errc() || stop != end || size < 1 || size > kMaxSize) {
-    throw UsageError("--size: " + inQuotes(text) + " is not a whole number from 1 to " +
-                     std::to_string(kMaxSize));
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end || value < 1 || value > most) {
+    throw UsageError(std::string(option) + ": " + inQuotes(text) +
+                     " is not a whole number from 1 to " + std::to_string(most));
   }
-  return size;
+  return value;
 }
 
 PreviewShow showFrom(const std::string &text) {
@@ -279,15 +282,16 @@ void checkNoEmptyValues(const CLI::App &command) {
 int runPreview(const CLI::App &command, const CommandLine &line) {
   checkNoEmptyValues(command);
   checkOutput(line.out);
-  const int size = panelSize(line.size);
+  const int size = wholeNumber("--size", line.size, kMaxSize);
+  const int samples = wholeNumber("--samples", line.samples, kMaxSamples);
   const PreviewShow show = showFrom(line.show);
   PreviewSettings settings = settingsFrom(line);
   settings.modulePath = line.module.empty() ? moduleBesideTool() : line.module;
 
   const PreviewScene scene(settings);
-  const Image image =
-      renderPreview(size, show, [&scene](const Vec3 &normal) { return scene.drag(normal); });
-  writePicture(image, line.out);
+  const Panels panels = renderPanels(size, show, samples,
+                                     [&scene](const Vec3 &normal) { return scene.drag(normal); });
+  writePicture(composePicture(panels, captionFor(settings)), line.out);
   return kExitOk;
 }
 
@@ -345,6 +349,12 @@ void addPreviewCommand(CLI::App &app, int &exitCode) {
           ->take_all(),
   };
   preview->add_option("--size", line->size, "pixels across each picture (default 512)")
+      ->type_name("N");
+  preview
+      ->add_option("--samples", line->samples,
+                   "samples per pixel, to smooth outlines and sudden turns (default " +
+                       std::to_string(kDefaultSamples) + ", at most " +
+                       std::to_string(kMaxSamples) + ")")
       ->type_name("N");
   preview
       ->add_option("--show", line->show,
