@@ -33,6 +33,9 @@ class SceneObject;
 
 using Vec3 = std::array<double, 3>;
 
+// The forward axis of a new object.
+inline constexpr Vec3 kDefaultForward{0.0, 0.0, 1.0};
+
 // One point of a mesh; its address is the PointId handed to the module.
 struct MeshPoint {
   const SceneObject *object;
@@ -68,7 +71,8 @@ class SceneObject {
   const char *name() const { return name_->c_str(); }
   bool removed() const { return removed_; }
 
-  // The direction given by ItemInfo::param 4 (forward, +Z); default (0,0,1).
+  // The direction given by ItemInfo::param 4 (forward, +Z); default
+  // kDefaultForward.
   void setForward(const Vec3 &direction);
   void setForward(ForwardFunction direction);
   Vec3 forwardAt(double time) const;
@@ -92,7 +96,7 @@ class SceneObject {
   std::unique_ptr<std::string> name_;
   bool removed_ = false;
   std::size_t position_ = 0;  // index in the scene's object order while not removed
-  Vec3 forward_{0.0, 0.0, 1.0};
+  Vec3 forward_ = kDefaultForward;
   ForwardFunction forwardFunction_;
   std::deque<MeshPoint> points_;
   std::deque<WeightMap> maps_;

@@ -1,9 +1,9 @@
 // kerrowbend-host preview run as a user runs it, its pictures read back:
 // the dragged half differs from the untouched half where the node acts and
 // only there, settings given two ways that mean the same drag give the same
-// picture, and every error is one line on stderr with nothing written. The
-// picture goes only where a file belongs, and a preview stopped by a signal
-// leaves nothing behind.
+// panels, the caption band and the backdrop hold together, and every error
+// is one line on stderr with nothing written. The picture goes only where a
+// file belongs, and a preview stopped by a signal leaves nothing behind.
 #include <fcntl.h>
 #include <png.h>
 #include <signal.h>
@@ -13,9 +13,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +27,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -37,18 +40,28 @@ namespace fs = std::filesystem;
 // Pixels across each picture: small, so each run takes milliseconds.
 constexpr int kSize = 48;
 
+// A picture is a caption band above rows of panels; at() and panels()
+// count from the top of the panels.
 struct Picture {
   int width = 0;
   int height = 0;
   std::vector<uint8_t> rgb;
+  int top = 0;  // the caption band's height
 
-  std::array<int, 3> at(int x, int y) const {
+  std::array<int, 3> pixel(int x, int y) const {
     const std::size_t i = (static_cast<std::size_t>(y) * width + x) * 3;
     return {rgb[i], rgb[i + 1], rgb[i + 2]};
   }
+  std::array<int, 3> at(int x, int y) const { return pixel(x, top + y); }
+  std::vector<uint8_t> panels() const {
+    return {rgb.begin() + static_cast<std::ptrdiff_t>(top) * width * 3, rgb.end()};
+  }
 };
 
-std::optional<Picture> readPng(const fs::path &path) {
+int sum(const std::array<int, 3> &colour) { return colour[0] + colour[1] + colour[2]; }
+
+// Reads a picture with panelRows rows of panels under its caption band.
+std::optional<Picture> readPng(const fs::path &path, int panelRows = 1) {
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return std::nullopt;
@@ -58,11 +71,12 @@ std::optional<Picture> readPng(const fs::path &path) {
   if (png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr) == 0) {
     return std::nullopt;
   }
+  picture.top = picture.height - panelRows * kSize;
   return picture;
 }
 
 bool holdsPanels(const Picture &p, int panelRows) {
-  return p.width == 2 * kSize && p.height >= panelRows * kSize;
+  return p.width == 2 * kSize && p.top >= 0 && p.height - p.top >= panelRows * kSize;
 }
 
 // The summed channel difference between the untouched (left) and dragged
@@ -92,6 +106,17 @@ long brightness(const Picture &p, int panel) {
     }
   }
   return sum;
+}
+
+// The pixels within 5 of the middle of the left (0) or right (1) shading
+// panel.
+std::vector<std::array<int, 3>> middleOf(const Picture &p, int panel) {
+  std::vector<std::array<int, 3>> pixels;
+  for (int y = kSize / 2 - 5; y < kSize / 2 + 5; ++y) {
+    for (int x = kSize / 2 - 5; x < kSize / 2 + 5; ++x)
+      pixels.push_back(p.at(panel * kSize + x, y));
+  }
+  return pixels;
 }
 
 std::string contents(const fs::path &path) {
@@ -146,7 +171,8 @@ class PreviewTest : public ::testing::Test {
     const ToolRun run = preview(args);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    std::optional<Picture> read = readPng(out);
+    const bool normals = std::find(args.begin(), args.end(), "normals") != args.end();
+    std::optional<Picture> read = readPng(out, normals ? 2 : 1);
     EXPECT_TRUE(read.has_value()) << "no readable PNG at " << out;
     return read.value_or(Picture{});
   }
@@ -163,7 +189,7 @@ TEST_F(PreviewTest, DefaultReplacesTheTargetWithBeforeAndAfterSideBySide) {
   const std::optional<Picture> p = readPng(out);
   ASSERT_TRUE(p.has_value());
   ASSERT_EQ(p->width, 2 * kSize);
-  ASSERT_EQ(p->height, kSize);
+  ASSERT_GT(p->top, 0) << "no caption band above the panels";
   EXPECT_EQ(p->at(0, 0), p->at(kSize, 0)) << "the backdrop differs between the halves";
   EXPECT_GT(halvesDiffer(*p), 0);
   // The default drag leans the normals toward the key light.
@@ -179,14 +205,14 @@ TEST_F(PreviewTest, MultiNodeChainsTwoStagesInOrder) {
       picture({"--node", "multi", "--stage", "0,-1,0:0.5", "--stage", "-1,1,1:0.5"});
   EXPECT_GT(halvesDiffer(lightFirst), 0);
   EXPECT_GT(halvesDiffer(groundFirst), 0);
-  // The chain does not commute; the same picture would mean a stage was lost.
-  EXPECT_FALSE(lightFirst.rgb == groundFirst.rgb);
+  // The chain does not commute; the same shading would mean a stage was
+  // lost. The middle of the sphere is clear of the stages' numbered marks.
+  EXPECT_FALSE(middleOf(lightFirst, 1) == middleOf(groundFirst, 1));
 }
 
 TEST_F(PreviewTest, NormalsAddARowOfNormalMaps) {
   const Picture p = picture({"--show", "normals"});
-  ASSERT_EQ(p.width, 2 * kSize);
-  ASSERT_EQ(p.height, 2 * kSize);
+  ASSERT_TRUE(holdsPanels(p, 2));
   // The spot facing the camera has the normal (0, 0, 1).
   const auto centre = p.at(kSize / 2, kSize + kSize / 2);
   EXPECT_NEAR(centre[0], 128, 4);
@@ -216,7 +242,68 @@ TEST_F(PreviewTest, ZeroWeightLeavesTheSphereUntouched) {
   }
 }
 
-// Two ways of giving the node the same drag must draw the same picture,
+TEST_F(PreviewTest, OneBackdropRunsFromTheTopToTheBottom) {
+  const Picture p = picture({"--show", "normals"});
+  ASSERT_TRUE(holdsPanels(p, 2));
+  // The left edge is clear of spheres and text: the backdrop darkens
+  // evenly all the way down, with no step where a row of panels starts.
+  for (int y = 1; y < p.height; ++y) {
+    const int step = sum(p.pixel(0, y - 1)) - sum(p.pixel(0, y));
+    ASSERT_TRUE(step >= 0 && step <= 3) << "a step of " << step << " at row " << y;
+  }
+  EXPECT_GT(sum(p.pixel(0, 0)), sum(p.pixel(0, p.height - 1)) + 30);
+}
+
+TEST_F(PreviewTest, CaptionBandHoldsTextOverBothHalves) {
+  const Picture p = picture({});
+  ASSERT_GT(p.top, 0);
+  // Text is drawn far lighter than the backdrop; the title and the legend
+  // start on the left, and "after" stands over the right half.
+  const auto lightPixels = [&p](int from, int to) {
+    int count = 0;
+    for (int y = 0; y < p.top; ++y) {
+      for (int x = from; x < to; ++x) count += sum(p.pixel(x, y)) > 450 ? 1 : 0;
+    }
+    return count;
+  };
+  EXPECT_GT(lightPixels(0, kSize), 20);
+  EXPECT_GT(lightPixels(kSize, 2 * kSize), 5);
+}
+
+// Where the normal is opposite the reference the node turns neighbouring
+// normals far apart: the shading's bands meet in a point. Each pixel there
+// should show the blend of what it covers, as a many-sample picture does,
+// rather than whichever band its centre happens to fall in.
+TEST_F(PreviewTest, SamplesBlendWhereTheNormalIsOppositeTheReference) {
+  // The reference points behind the sphere, to the right; the spot opposite
+  // it faces the camera on the left, half way to the outline.
+  const auto cuspRegion = [this](const char *samples) {
+    const Picture p = picture(
+        {"--reference", "0.6,0,-0.8", "--invert", "0", "--weight", "0.5", "--samples", samples});
+    const int cuspX = kSize + kSize / 2 - static_cast<int>(0.6 * 0.44 * kSize);
+    std::vector<std::array<int, 3>> pixels;
+    for (int y = kSize / 2 - 6; y < kSize / 2 + 6; ++y) {
+      for (int x = cuspX - 6; x < cuspX + 6; ++x) pixels.push_back(p.at(x, y));
+    }
+    return pixels;
+  };
+  const auto smooth = cuspRegion("64");
+  const auto errorOf = [&](const char *samples) {
+    const auto pixels = cuspRegion(samples);
+    long error = 0;
+    for (std::size_t i = 0; i < pixels.size() && i < smooth.size(); ++i) {
+      for (int c = 0; c < 3; ++c) error += std::abs(pixels[i][c] - smooth[i][c]);
+    }
+    return error;
+  };
+  const long one = errorOf("1");
+  const long four = errorOf("4");
+  const long sixteen = errorOf("16");
+  EXPECT_LT(four, one / 2) << "1 sample: " << one << ", 4: " << four;
+  EXPECT_LT(sixteen, four / 2) << "4 samples: " << four << ", 16: " << sixteen;
+}
+
+// Two ways of giving the node the same drag must draw the same panels,
 // and one that differs from the untouched sphere.
 struct SameDrag {
   const char *name;
@@ -232,7 +319,7 @@ TEST_P(SameDragTest, GivesTheSamePicture) {
   const Picture one = picture(GetParam().one);
   const Picture other = picture(GetParam().other);
   EXPECT_GT(halvesDiffer(one), 0);
-  EXPECT_TRUE(one.rgb == other.rgb) << "the pictures differ";
+  EXPECT_TRUE(one.panels() == other.panels()) << "the panels differ";
 }
 
 const SameDrag kSameDrags[] = {
@@ -253,6 +340,71 @@ const SameDrag kSameDrags[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Settings, SameDragTest, ::testing::ValuesIn(kSameDrags),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// The reference's mark must sit where the node really turns the normals:
+// at weight 1 every normal lands on the reference, the dragged normal map
+// is one colour, and the mark is what stands out of it.
+struct MarkedDirection {
+  const char *name;
+  std::vector<std::string> args;
+  double x, y;  // the direction turned toward, as the camera sees it
+};
+
+std::ostream &operator<<(std::ostream &out, const MarkedDirection &c) { return out << c.name; }
+
+class MarkTest : public PreviewTest, public ::testing::WithParamInterface<MarkedDirection> {};
+
+TEST_P(MarkTest, SitsWhereTheNormalsTurn) {
+  std::vector<std::string> args = GetParam().args;
+  args.insert(args.end(), {"--show", "normals"});
+  const Picture p = picture(args);
+  ASSERT_TRUE(holdsPanels(p, 2));
+  const double radius = 0.44 * kSize;
+  const double centre = kSize / 2.0;
+  const auto [x, y] = std::pair{GetParam().x, GetParam().y};
+  // The dragged normal map, away from the mark, has the one colour.
+  const auto uniform = p.at(kSize + static_cast<int>(centre - x * radius / 2),
+                            kSize + static_cast<int>(centre + y * radius / 2));
+  double sumX = 0.0;
+  double sumY = 0.0;
+  int count = 0;
+  for (int py = 0; py < kSize; ++py) {
+    for (int px = 0; px < kSize; ++px) {
+      if (std::hypot(px + 0.5 - centre, py + 0.5 - centre) > radius - 2.0) continue;
+      const auto colour = p.at(kSize + px, kSize + py);
+      int difference = 0;
+      for (int c = 0; c < 3; ++c) difference += std::abs(colour[c] - uniform[c]);
+      if (difference > 60) {
+        sumX += px + 0.5;
+        sumY += py + 0.5;
+        ++count;
+      }
+    }
+  }
+  ASSERT_GT(count, 10) << "no mark on the dragged normal map";
+  EXPECT_NEAR(sumX / count, centre + x * radius, 1.5);
+  EXPECT_NEAR(sumY / count, centre - y * radius, 1.5);
+}
+
+// Unit directions whose marks lie within half the sphere's radius of its
+// middle, clear of the outline.
+const MarkedDirection kMarkedDirections[] = {
+    {"PluggedReference",
+     {"--reference", "0.4,0.3,0.866", "--invert", "0", "--weight", "1"},
+     0.4,
+     0.3},
+    // Invert on, as in a new node: toward the opposite of the reference.
+    {"InvertedReference", {"--reference", "0.4,0.3,-0.866", "--weight", "1"}, -0.4, -0.3},
+    {"ObjectAxis",
+     {"--reference-object", "Aim", "--object", "Aim:-0.3,0.4,0.866", "--invert", "0", "--weight",
+      "1"},
+     -0.3,
+     0.4},
+    {"Stage", {"--node", "multi", "--stage", "0.3,-0.4,0.866:1"}, 0.3, -0.4},
+};
+
+INSTANTIATE_TEST_SUITE_P(Directions, MarkTest, ::testing::ValuesIn(kMarkedDirections),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // A bad setting: one line on stderr naming the problem, a failing exit and
@@ -288,6 +440,8 @@ TEST_P(BadSettingTest, IsOneLineAndWritesNothing) {
 const BadSetting kBadSettings[] = {
     {"SizeZero", {"--size", "0"}, "--size"},
     {"SizeNotANumber", {"--size", "12px"}, "'12px'"},
+    {"NoSamples", {"--samples", "0"}, "--samples"},
+    {"SamplesBeyondTheLimit", {"--samples", "65"}, "--samples"},
     {"ReferenceOfTwo", {"--reference", "1,2"}, "'1,2'"},
     {"WeightNotFinite", {"--weight", "inf"}, "--weight"},
     {"InvertOfTwo", {"--invert", "2"}, "--invert"},

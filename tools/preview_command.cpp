@@ -3,7 +3,8 @@
 // turns the command line into the node's settings, has a child process
 // set the node up and draw the picture (the module's code may crash or
 // hang), and writes the PNG the child hands back. The scene and the node
-// are set up in preview_scene, drawn in preview_render.
+// are set up in preview_scene, the spheres drawn in
+// preview_render, and the picture around them in preview_picture.
 #include <algorithm>
 #include <filesystem>
 #include <memory>
@@ -19,6 +20,8 @@
 #include "tools/module_location.h"
 #include "tools/output_file.h"
 #include "tools/png_writer.h"
+#include "tools/preview_caption.h"
+#include "tools/preview_picture.h"
 #include "tools/preview_render.h"
 #include "tools/preview_scene.h"
 
@@ -47,6 +50,7 @@ struct CommandLine {
   std::string invert;
   std::vector<std::string> stages;
   std::string size = "512";
+  std::string samples = std::to_string(kDefaultSamples);
   std::string module;
   std::string show = "shading";
   double timeLimit = kDefaultTimeLimit;
@@ -202,18 +206,20 @@ PreviewShow showFrom(const std::string &text) {
 
 // The picture's PNG, made in the child: the module loaded, the node set up
 // and every pixel shaded there.
-std::string drawPicture(const PreviewSettings &settings, int size, PreviewShow show) {
+std::string drawPicture(const PreviewSettings &settings, int size, int samples,
+                        PreviewShow show) {
   tellParent("loading the module");
   const PreviewScene scene(settings, [](const std::string &stage) { tellParent(stage); });
   tellParent("shading");
-  const Image image = renderPreview(size, show, [&scene](const Vec3 &normal) {
+  const Panels panels = renderPanels(size, show, samples, [&scene](const Vec3 &normal) {
     stillWorking();
     return scene.drag(normal);
   });
-  tellParent("encoding the picture");
+  tellParent("drawing the picture");
   // The time it takes grows with the picture, and no module code runs in it.
-  const AliveMeanwhile encoding;
-  return encodePng(image.width, image.height, image.rgb);
+  const AliveMeanwhile drawing;
+  const Image picture = composePicture(panels, captionFor(settings));
+  return encodePng(picture.width, picture.height, picture.rgb);
 }
 
 int runPreview(const CommandLine &line) {
@@ -225,12 +231,13 @@ int runPreview(const CommandLine &line) {
   }
   constexpr int kMinSize = 1;
   const int size = wholeNumberOption("--size", line.size, kMinSize, kMaxSize);
+  const int samples = wholeNumberOption("--samples", line.samples, 1, kMaxSamples);
   const PreviewShow show = showFrom(line.show);
   PreviewSettings settings = settingsFrom(line);
   settings.modulePath = line.module.empty() ? defaultModulePath() : line.module;
 
   ChildOutcome outcome = runInChild(
-      [&settings, size, show] { return drawPicture(settings, size, show); }, line.timeLimit);
+      [&settings, size, samples, show] { return drawPicture(settings, size, samples, show); }, line.timeLimit);
   const std::string png = childAnswer(outcome, inQuotes(settings.modulePath), line.timeLimit);
   writeOutputFile(line.out, png);
   return kExitOk;
@@ -291,6 +298,12 @@ void addPreviewCommand(CLI::App &app, int &exitCode) {
           ->take_all(),
   };
   preview->add_option("--size", line->size, "pixels across each picture (default 512)")
+      ->type_name("N");
+  preview
+      ->add_option("--samples", line->samples,
+                   "samples per pixel, to smooth outlines and sudden turns (default " +
+                       std::to_string(kDefaultSamples) + ", at most " +
+                       std::to_string(kMaxSamples) + ")")
       ->type_name("N");
   preview
       ->add_option("--show", line->show,

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <limits>
 #include <stdexcept>
 #include <thread>
 
@@ -36,9 +35,6 @@ constexpr double kHighlightFrom = 0.96;
 constexpr double kBandSoftness = 0.04;
 constexpr double kHighlightSoftness = 0.006;
 
-// The sphere's radius as a share of the panel, leaving a margin around it.
-constexpr double kSphereRadius = 0.44;
-
 double smoothStep(double edge, double softness, double x) {
   const double t = std::clamp((x - (edge - softness)) / (2.0 * softness), 0.0, 1.0);
   return t * t * (3.0 - 2.0 * t);
@@ -52,66 +48,111 @@ uint8_t toByte(double value) {
   return static_cast<uint8_t>(std::lround(std::clamp(value, 0.0, 1.0) * 255.0));
 }
 
-Rgb toRgb(const Colour &c) { return {toByte(c[0]), toByte(c[1]), toByte(c[2])}; }
-
-Colour toColour(const Rgb &c) { return {c[0] / 255.0, c[1] / 255.0, c[2] / 255.0}; }
-
 bool usable(const Vec3 &normal) {
   const double lengthSquared = dot(normal, normal);
   return std::isfinite(lengthSquared) && lengthSquared > 0.0;
 }
 
-// A dark backdrop, lighter at the top, the same in every panel so that
-// only the sphere differs between them.
-Colour backdrop(double heightShare) {
-  return mix(Colour{0.22, 0.23, 0.26}, Colour{0.11, 0.11, 0.13}, heightShare);
+// What a normal that cannot be used is drawn in, so it stands out.
+constexpr Colour kUnusable{1.0, 0.0, 1.0};
+
+// The colour of a normal under the key light with a soft three-tone ramp
+// and a toon highlight; a normal of any non-zero length is normalised as a
+// renderer would.
+Colour toonShade(const Vec3 &normal) {
+  if (!usable(normal)) return kUnusable;
+  const Vec3 n = unit(normal);
+  const double light = dot(n, kKeyLight);
+  Colour colour = mix(kShadow, kMidTone, smoothStep(kTerminator, kBandSoftness, light));
+  colour = mix(colour, kLit, smoothStep(kLitFrom, kBandSoftness, light));
+  const Vec3 halfway =
+      unit({kKeyLight[0] + kViewer[0], kKeyLight[1] + kViewer[1], kKeyLight[2] + kViewer[2]});
+  return mix(colour, kHighlight, smoothStep(kHighlightFrom, kHighlightSoftness, dot(n, halfway)));
+}
+
+Colour normalMapColour(const Vec3 &normal) {
+  if (!usable(normal)) return kUnusable;
+  const Vec3 n = unit(normal);
+  return {(n[0] + 1.0) / 2.0, (n[1] + 1.0) / 2.0, (n[2] + 1.0) / 2.0};
+}
+
+void add(Colour &sum, const Colour &c) {
+  for (std::size_t i = 0; i < 3; ++i) sum[i] += c[i];
+}
+
+// Where in a pixel its samples fall, as shares of its side: n points, one
+// in each column of an n-wide grid, their heights spread by the
+// bit-reversed index so that no two share a row or a column and any count
+// covers the pixel evenly. One sample is the pixel's centre.
+std::vector<std::array<double, 2>> samplePattern(int samples) {
+  std::vector<std::array<double, 2>> pattern;
+  for (int i = 0; i < samples; ++i) {
+    double reversed = 0.0;
+    double bit = 0.5;
+    for (auto rest = static_cast<unsigned>(i); rest != 0; rest >>= 1U, bit /= 2.0) {
+      if ((rest & 1U) != 0) reversed += bit;
+    }
+    pattern.push_back({(i + 0.5) / samples, std::fmod(reversed + 0.5 / samples, 1.0)});
+  }
+  return pattern;
 }
 
 struct Layout {
   int size;
-  PreviewShow show;
+  int rows;
   double radius;  // in pixels
+  std::vector<std::array<double, 2>> pattern;
 };
 
+void put(Panels &panels, int x, int y, const Colour &colour, double coverage) {
+  const std::size_t at = (static_cast<std::size_t>(y) * panels.width() + x) * 4;
+  for (std::size_t i = 0; i < 3; ++i) panels.rgba[at + i] = toByte(colour[i]);
+  panels.rgba[at + 3] = toByte(coverage);
+}
+
 // Draws one row of pixels of the panel pair: each pixel's untouched and
-// dragged spot in both rows of panels.
-void drawRow(Image &image, const Layout &layout, const DragFunction &drag, int y) {
+// dragged spot in every row of panels.
+void drawRow(Panels &panels, const Layout &layout, const DragFunction &drag, int y) {
   const double centre = layout.size / 2.0;
-  const double py = (centre - (y + 0.5)) / layout.radius;
-  const Colour background = backdrop((y + 0.5) / layout.size);
+  const double share = 1.0 / static_cast<double>(layout.pattern.size());
   for (int x = 0; x < layout.size; ++x) {
-    double px = (x + 0.5 - centre) / layout.radius;
-    double qy = py;
-    const double distance = std::hypot(px, qy);
     // The share of the pixel the sphere covers, from the distance of its
-    // centre to the outline, smooths the outline without supersampling.
+    // centre to the outline, keeps the outline smooth at any sample count.
+    const double distance = std::hypot(x + 0.5 - centre, centre - (y + 0.5)) / layout.radius;
     const double coverage = std::clamp((1.0 - distance) * layout.radius + 0.5, 0.0, 1.0);
-    Rgb shadeBefore = toRgb(background);
-    Rgb shadeAfter = shadeBefore;
-    Rgb normalBefore = shadeBefore;
-    Rgb normalAfter = shadeBefore;
-    if (coverage > 0.0) {
-      // A pixel on the outline takes the spot just inside it.
+    if (coverage <= 0.0) continue;
+    Colour shadeBefore{};
+    Colour shadeAfter{};
+    Colour normalBefore{};
+    Colour normalAfter{};
+    for (const auto &[dx, dy] : layout.pattern) {
+      double px = (x + dx - centre) / layout.radius;
+      double py = (centre - (y + dy)) / layout.radius;
+      // A sample beyond the outline takes the spot just inside it: the
+      // coverage already says how much of the pixel is sphere.
       constexpr double kInside = 1.0 - 1e-9;
-      if (distance > kInside) {
-        px *= kInside / distance;
-        qy *= kInside / distance;
+      const double reach = std::hypot(px, py);
+      if (reach > kInside) {
+        px *= kInside / reach;
+        py *= kInside / reach;
       }
-      const Vec3 before{px, qy, std::sqrt(std::max(0.0, 1.0 - px * px - qy * qy))};
+      const Vec3 before{px, py, std::sqrt(std::max(0.0, 1.0 - px * px - py * py))};
       const Vec3 after = drag(before);
-      const auto over = [&](const Rgb &colour) {
-        return toRgb(mix(background, toColour(colour), coverage));
-      };
-      shadeBefore = over(toonShade(before));
-      shadeAfter = over(toonShade(after));
-      normalBefore = over(normalColour(before));
-      normalAfter = over(normalColour(after));
+      add(shadeBefore, toonShade(before));
+      add(shadeAfter, toonShade(after));
+      if (layout.rows == 2) {
+        add(normalBefore, normalMapColour(before));
+        add(normalAfter, normalMapColour(after));
+      }
     }
-    image.set(x, y, shadeBefore);
-    image.set(layout.size + x, y, shadeAfter);
-    if (layout.show == PreviewShow::Normals) {
-      image.set(x, layout.size + y, normalBefore);
-      image.set(layout.size + x, layout.size + y, normalAfter);
+    const auto mean = [share](const Colour &sum) {
+      return Colour{sum[0] * share, sum[1] * share, sum[2] * share};
+    };
+    put(panels, x, y, mean(shadeBefore), coverage);
+    put(panels, layout.size + x, y, mean(shadeAfter), coverage);
+    if (layout.rows == 2) {
+      put(panels, x, layout.size + y, mean(normalBefore), coverage);
+      put(panels, layout.size + x, layout.size + y, mean(normalAfter), coverage);
     }
   }
 }
@@ -119,59 +160,38 @@ void drawRow(Image &image, const Layout &layout, const DragFunction &drag, int y
 }  // namespace
 
 const Vec3 kKeyLight = unit({-0.55, 0.6, 0.58});
-const Rgb kUnusableNormal{255, 0, 255};
-
-Image::Image(int w, int h)
-    : width(w), height(h), rgb(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3) {}
-
-void Image::set(int x, int y, const Rgb &colour) {
-  const std::size_t at = (static_cast<std::size_t>(y) * width + x) * 3;
-  std::copy(colour.begin(), colour.end(), rgb.begin() + static_cast<std::ptrdiff_t>(at));
-}
-
-Rgb Image::at(int x, int y) const {
-  const std::size_t at = (static_cast<std::size_t>(y) * width + x) * 3;
-  return {rgb[at], rgb[at + 1], rgb[at + 2]};
-}
-
-Rgb toonShade(const Vec3 &normal) {
-  if (!usable(normal)) return kUnusableNormal;
-  const Vec3 n = unit(normal);
-  const double light = dot(n, kKeyLight);
-  Colour colour = mix(kShadow, kMidTone, smoothStep(kTerminator, kBandSoftness, light));
-  colour = mix(colour, kLit, smoothStep(kLitFrom, kBandSoftness, light));
-  const Vec3 halfway =
-      unit({kKeyLight[0] + kViewer[0], kKeyLight[1] + kViewer[1], kKeyLight[2] + kViewer[2]});
-  colour = mix(colour, kHighlight, smoothStep(kHighlightFrom, kHighlightSoftness, dot(n, halfway)));
-  return toRgb(colour);
-}
 
 Rgb normalColour(const Vec3 &normal) {
-  if (!usable(normal)) return kUnusableNormal;
-  const Vec3 n = unit(normal);
-  return toRgb({(n[0] + 1.0) / 2.0, (n[1] + 1.0) / 2.0, (n[2] + 1.0) / 2.0});
+  const Colour c = normalMapColour(normal);
+  return {toByte(c[0]), toByte(c[1]), toByte(c[2])};
 }
 
-Image renderPreview(int size, PreviewShow show, const DragFunction &drag, unsigned threads) {
-  if (size <= 0) throw std::invalid_argument("renderPreview: the size must be positive");
-  const int rows = show == PreviewShow::Normals ? 2 : 1;
-  Image image(2 * size, rows * size);
-  const Layout layout{size, show, kSphereRadius * size};
+Panels renderPanels(int size, PreviewShow show, int samples, const DragFunction &drag,
+                    unsigned threads) {
+  if (size <= 0) throw std::invalid_argument("renderPanels: the size must be positive");
+  if (samples < 1 || samples > kMaxSamples) {
+    throw std::invalid_argument("renderPanels: the sample count is out of range");
+  }
+  Panels panels;
+  panels.size = size;
+  panels.rows = show == PreviewShow::Normals ? 2 : 1;
+  panels.rgba.assign(static_cast<std::size_t>(panels.width()) * panels.height() * 4, 0);
+  const Layout layout{size, panels.rows, kSphereShare * size, samplePattern(samples)};
   if (threads == 0) threads = std::max(1U, std::thread::hardware_concurrency());
   threads = std::min(threads, static_cast<unsigned>(size));
   // Rows are handed out one at a time: the sphere covers the middle rows
   // more than the outer ones, so fixed blocks would leave threads idle.
   std::atomic<int> nextRow{0};
   const auto work = [&] {
-    for (int y = nextRow++; y < size; y = nextRow++) drawRow(image, layout, drag, y);
+    for (int y = nextRow++; y < size; y = nextRow++) drawRow(panels, layout, drag, y);
   };
   {
-    std::vector<std::jthread> pool;  // joined at the end of the block, before image is returned
+    std::vector<std::jthread> pool;  // joined at the end of the block, before panels is returned
     pool.reserve(threads - 1);
     for (unsigned i = 1; i < threads; ++i) pool.emplace_back(work);
     work();
   }
-  return image;
+  return panels;
 }
 
 }  // namespace kerrowbend_host

@@ -1,4 +1,4 @@
-// The preview picture: a unit sphere seen from +Z (x right, y up), drawn
+// The preview's panels: a unit sphere seen from +Z (x right, y up), drawn
 // twice side by side, its own normals on the left and the normals the node
 // made of them on the right. Each is drawn as toon shading under a key
 // light and, on request, as a normal map in a second row. Nothing here
@@ -21,18 +21,35 @@ using Rgb = std::array<uint8_t, 3>;
 // are all in view.
 extern const Vec3 kKeyLight;
 
+// The sphere's radius as a share of a panel's side, leaving a margin
+// around it; the sphere sits in the panel's middle.
+inline constexpr double kSphereShare = 0.44;
+
 // What the picture holds besides the shading row.
 enum class PreviewShow { Shading, Normals };
 
-// Rows top to bottom, three bytes a pixel.
+// Samples a pixel takes of the sphere: one is fastest, more smooth the
+// places where the node turns neighbouring normals far apart.
+inline constexpr int kDefaultSamples = 4;
+inline constexpr int kMaxSamples = 64;
+
+// A finished picture: rows top to bottom, three bytes a pixel.
 struct Image {
   int width = 0;
   int height = 0;
   std::vector<uint8_t> rgb;
+};
 
-  Image(int w, int h);
-  void set(int x, int y, const Rgb &colour);
-  Rgb at(int x, int y) const;
+// The panels without a backdrop, so that whoever lays out the picture
+// puts one backdrop under all of them: rows top to bottom, four bytes a
+// pixel, the sphere's colour and the share of the pixel it covers.
+struct Panels {
+  int size = 0;  // pixels across one panel
+  int rows = 0;  // 1, or 2 with the normal maps
+  std::vector<uint8_t> rgba;
+
+  int width() const { return 2 * size; }
+  int height() const { return rows * size; }
 };
 
 // The node's result for the spot of the sphere with this unit normal;
@@ -40,20 +57,15 @@ struct Image {
 using DragFunction = std::function<Vec3(const Vec3 &normal)>;
 
 // Draws size x size pixels per panel: 2 x 1 panels for shading, 2 x 2 with
-// the normal maps below. Evaluates drag once per pixel covered by the
-// sphere, on up to threads threads (0: as many as the machine has).
-Image renderPreview(int size, PreviewShow show, const DragFunction &drag, unsigned threads = 0);
+// the normal maps below. Evaluates drag samples times per pixel covered by
+// the sphere, on up to threads threads (0: as many as the machine has).
+Panels renderPanels(int size, PreviewShow show, int samples, const DragFunction &drag,
+                    unsigned threads = 0);
 
-// The colour of a normal under the key light with a soft three-tone ramp
-// and a toon highlight; a normal of any non-zero length is normalised as a
-// renderer would.
-Rgb toonShade(const Vec3 &normal);
 // The usual normal-map colour of the normalised normal: each component
-// mapped from [-1, 1] to [0, 255].
+// mapped from [-1, 1] to [0, 255]; magenta for a normal that cannot be
+// used (zero length, infinite or not a number).
 Rgb normalColour(const Vec3 &normal);
-// What both give for a normal that cannot be used: zero length, infinite
-// or not a number.
-extern const Rgb kUnusableNormal;
 
 }  // namespace kerrowbend_host
 

@@ -71,6 +71,15 @@ std::vector<std::string> sceneObjectNames(const PreviewSettings &settings) {
   return names;
 }
 
+Vec3 objectForward(const PreviewSettings &settings, const std::string &name) {
+  for (const ObjectAxis &object : settings.objects) {
+    if (object.name == name) return object.forward;
+  }
+  // A light's forward axis is the direction it shines: away from the light.
+  if (name == kKeyAimName) return negated(kKeyLight);
+  return hostsim::kDefaultForward;
+}
+
 // The default scene shows what artists place the node for in toon
 // shading. The single node takes its reference from KeyAim, a null aimed
 // the way the key light shines; "Invert Vector", on in a new node, turns
@@ -123,8 +132,7 @@ Vec3 PreviewScene::drag(const Vec3 &normal) const {
 void PreviewScene::addObjects(const PreviewSettings &settings) {
   hostsim::Scene &scene = host_.scene();
   sphere_ = std::make_unique<SphereMesh>(scene.addObject(kSphereName));
-  // A light's forward axis is the direction it shines: away from the light.
-  scene.addObject(kKeyAimName).setForward(negated(kKeyLight));
+  scene.addObject(kKeyAimName).setForward(objectForward(settings, kKeyAimName));
   for (const ObjectAxis &object : settings.objects) {
     hostsim::SceneObject *existing = scene.findByName(object.name);
     (existing != nullptr ? *existing : scene.addObject(object.name)).setForward(object.forward);

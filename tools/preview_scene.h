@@ -59,6 +59,10 @@ inline constexpr const char *kKeyAimName = "KeyAim";
 // The names of the scene's objects for these settings, in host order.
 std::vector<std::string> sceneObjectNames(const PreviewSettings &settings);
 
+// The forward axis the scene gives the object of this name: as set with
+// the settings' objects, else as the scene starts with it.
+Vec3 objectForward(const PreviewSettings &settings, const std::string &name);
+
 // Fills in what the user left open with the default scene.
 void applyDefaultScene(PreviewSettings &settings);
 

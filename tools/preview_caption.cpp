@@ -1,0 +1,68 @@
+#include "tools/preview_caption.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace kerrowbend_host {
+
+namespace {
+
+// A new node has "Invert Vector" on.
+constexpr int32_t kInvertInNewNode = 1;
+
+// Two decimals at most, without trailing zeros: short enough for a title.
+std::string number(double value) {
+  std::array<char, 32> text{};
+  std::snprintf(text.data(), text.size(), "%.2f", value);
+  std::string shown = text.data();
+  while (shown.back() == '0') shown.pop_back();
+  if (shown.back() == '.') shown.pop_back();
+  return shown == "-0" ? "0" : shown;
+}
+
+std::string vector(const Vec3 &v) {
+  return "(" + number(v[0]) + ", " + number(v[1]) + ", " + number(v[2]) + ")";
+}
+
+PreviewCaption singleCaption(const PreviewSettings &settings) {
+  PreviewCaption caption;
+  caption.title.emplace_back("Kerrowbend");
+  Vec3 reference{};
+  if (settings.reference) {
+    reference = *settings.reference;
+    caption.title.push_back("Reference Normal " + vector(reference));
+  } else if (!settings.referenceObject.empty()) {
+    reference = objectForward(settings, settings.referenceObject);
+    caption.title.push_back("Reference Object " + settings.referenceObject + ", forward " +
+                            vector(reference));
+  }
+  const bool invert = settings.invert.value_or(kInvertInNewNode) != 0;
+  caption.title.push_back(std::string("Invert Vector ") + (invert ? "on" : "off"));
+  if (settings.weight) caption.title.push_back("Weight " + number(*settings.weight));
+  if (!settings.weightMap.empty()) caption.title.push_back("WeightMap " + settings.weightMap);
+  if (invert) reference = {-reference[0], -reference[1], -reference[2]};
+  caption.references.push_back({reference, ""});
+  return caption;
+}
+
+PreviewCaption multiCaption(const PreviewSettings &settings) {
+  PreviewCaption caption;
+  caption.title.emplace_back("KerrowbendMulti");
+  const bool numbered = settings.stages.size() > 1;
+  for (std::size_t i = 0; i < settings.stages.size(); ++i) {
+    const DragStage &stage = settings.stages[i];
+    const std::string label = std::to_string(i + 1);
+    caption.title.push_back("stage " + label + ": " + vector(stage.reference) + " by " +
+                            number(stage.weight));
+    caption.references.push_back({stage.reference, numbered ? label : ""});
+  }
+  return caption;
+}
+
+}  // namespace
+
+PreviewCaption captionFor(const PreviewSettings &settings) {
+  return settings.node == PreviewNode::Single ? singleCaption(settings) : multiCaption(settings);
+}
+
+}  // namespace kerrowbend_host
