@@ -95,7 +95,8 @@ Vector shade(const DragInstance &inst, NodalAccess &na) {
 
 extern "C" void evaluateDragInstance(void *instance, NodalAccess *na, OutputId /*output*/,
                                      NodeValue value) {
-  setResult(value, shade(*static_cast<const DragInstance *>(instance), *na));
+  const Vector result = shade(*static_cast<const DragInstance *>(instance), *na);
+  setResult(value, result);
 }
 
 }  // namespace kerrowbend
