@@ -1,7 +1,6 @@
 #include "hostsim/blocks.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -9,6 +8,7 @@
 
 #include "hostsim/block_forms.h"
 #include "hostsim/call_log.h"
+#include "hostsim/format.h"
 #include "hostsim/host.h"
 
 namespace hostsim {
@@ -17,11 +17,7 @@ std::string blockIdText(BlockId id) {
   std::string letters;
   for (int shift = 24; shift >= 0; shift -= 8) {
     const auto c = static_cast<unsigned char>((id >> shift) & 0xFFu);
-    if (!std::isprint(c) || c == ' ' || c == '"') {
-      char hex[11];
-      std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(id));
-      return hex;
-    }
+    if (!std::isprint(c) || c == ' ' || c == '"') return hex(id);
     letters += static_cast<char>(c);
   }
   return letters;

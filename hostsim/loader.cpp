@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "hostsim/module_checks.h"
+#include "hostsim/file_checks.h"
 
 namespace hostsim {
 
@@ -26,11 +26,6 @@ std::string replaceAll(std::string text, const std::string &from, const std::str
     text.replace(at, from.size(), to);
   }
   return text;
-}
-
-bool isEndRecord(const ServerRecord &record) {
-  return record.className == nullptr && record.name == nullptr && record.activate == nullptr &&
-         record.tagInfo == nullptr;
 }
 
 // Writes the whole of source into a new file made by mkstemp and gives its
@@ -77,6 +72,11 @@ std::string copyToTemporary(const std::string &source) {
 }
 
 }  // namespace
+
+bool isEndRecord(const ServerRecord &record) {
+  return record.className == nullptr && record.name == nullptr && record.activate == nullptr &&
+         record.tagInfo == nullptr;
+}
 
 std::unique_ptr<ModuleFile> ModuleFile::open(const std::string &path) {
   const std::string problem = sharedLibraryProblem(path);

@@ -8,7 +8,7 @@
 // so no path, not even a crash in the module, leaves it behind.
 //
 // A file is checked before it is mapped, and the descriptor before it is
-// read through (see module_checks.h): a damaged module file is reported as
+// read through (see file_checks.h): a damaged module file is reported as
 // a LoadError naming the file, not a crash of the host.
 #ifndef KERROWBEND_HOSTSIM_LOADER_H
 #define KERROWBEND_HOSTSIM_LOADER_H
@@ -28,6 +28,9 @@ class LoadError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The all-null record that closes a module's server list.
+bool isEndRecord(const ServerRecord &record);
 
 class ModuleFile {
  public:

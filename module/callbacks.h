@@ -1,11 +1,24 @@
-// Callbacks both nodes hand to the host.
+// What both nodes' instance callbacks share: the allocation behind each
+// node's create, and the callbacks both hand to the host as they are.
 #ifndef KERROWBEND_MODULE_CALLBACKS_H
 #define KERROWBEND_MODULE_CALLBACKS_H
+
+#include <cstdlib>
 
 #include "host/handler.h"
 #include "host/types.h"
 
 namespace kerrowbend {
+
+// A zero-filled record for a new instance. When memory cannot be had it
+// gives null and sets the error the host shows, the only failure any
+// instance callback reports.
+template <typename Instance>
+Instance *allocateInstance(Error *error) {
+  auto *inst = static_cast<Instance *>(std::calloc(1, sizeof(Instance)));
+  if (inst == nullptr && error != nullptr) *error = "Couldn't allocate memory for instance.";
+  return inst;
+}
 
 // Functions with C linkage share one namespace across the module whatever
 // C++ namespace they sit in, so each node gives its callbacks names of its

@@ -2,8 +2,7 @@
 // lists: each node is a pair, its handler (the node itself) and its
 // interface (the node's panel).
 #include "host/module.h"
-#include "multi_node/server.h"
-#include "single_node/server.h"
+#include "module/servers.h"
 
 namespace {
 

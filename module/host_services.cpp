@@ -51,9 +51,4 @@ int productVersion(GlobalFunc global) {
   return minor + major * 10;
 }
 
-bool shadesSpotsOn(ItemId object) {
-  const bool inScene = findSceneObject([object](ItemId it) { return it == object; }) != nullptr;
-  return inScene && itemFuncsPresent == 1;
-}
-
 }  // namespace kerrowbend

@@ -4,12 +4,12 @@
 // writes only its own temporaries and the output value.
 #include "kernel/drag.h"
 #include "module/host_services.h"
+#include "module/scene_objects.h"
+#include "module/shading.h"
 #include "multi_node/instance.h"
 
 namespace kerrowbend {
 namespace {
-
-Vector toVector(const double v[3]) { return {v[0], v[1], v[2]}; }
 
 // Unlike the single node there are no fallbacks: a stage without a
 // connected weight, with weight 0, or without a connected reference is left
@@ -45,8 +45,7 @@ extern "C" void evaluateMultiInstance(void *instance, NodalAccess *na, OutputId 
   if (shadesSpotsOn(na->objId) && inst.stages != nullptr) {
     result = dragThroughStages(*inst.stages, *na, result);
   }
-  double out[3] = {result.x, result.y, result.z};
-  hostServices.outputFuncs->setValue(value, out);
+  setResult(value, result);
 }
 
 }  // namespace kerrowbend

@@ -6,7 +6,6 @@
 
 #include "module/callbacks.h"
 #include "module/host_services.h"
-#include "module/instance.h"
 
 namespace kerrowbend {
 namespace {

@@ -1,6 +1,7 @@
-#include "multi_node/server.h"
-
+// The multi-reference node's two servers: its handler and its panel, each
+// activated through the steps both nodes share.
 #include "module/activation.h"
+#include "module/servers.h"
 #include "multi_node/instance.h"
 
 namespace kerrowbend {

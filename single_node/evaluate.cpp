@@ -4,6 +4,8 @@
 // handed on unchanged.
 #include "kernel/drag.h"
 #include "module/host_services.h"
+#include "module/scene_objects.h"
+#include "module/shading.h"
 #include "single_node/instance.h"
 
 namespace kerrowbend {
@@ -17,8 +19,6 @@ struct Weight {
   bool usable;
   double value;
 };
-
-Vector toVector(const double v[3]) { return {v[0], v[1], v[2]}; }
 
 // The weight map's value at the spot: the polygon's vertex values blended by
 // their barycentric weights. Not usable when the mesh or the map is
@@ -96,8 +96,7 @@ Vector shade(const DragInstance &inst, NodalAccess &na) {
 extern "C" void evaluateDragInstance(void *instance, NodalAccess *na, OutputId /*output*/,
                                      NodeValue value) {
   const Vector result = shade(*static_cast<const DragInstance *>(instance), *na);
-  double out[3] = {result.x, result.y, result.z};
-  hostServices.outputFuncs->setValue(value, out);
+  setResult(value, result);
 }
 
 }  // namespace kerrowbend

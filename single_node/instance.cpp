@@ -5,7 +5,7 @@
 
 #include "module/callbacks.h"
 #include "module/host_services.h"
-#include "module/instance.h"
+#include "module/scene_objects.h"
 
 namespace kerrowbend {
 

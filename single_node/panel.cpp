@@ -5,6 +5,7 @@
 
 #include "module/host_services.h"
 #include "module/panel.h"
+#include "module/scene_objects.h"
 #include "single_node/instance.h"
 
 namespace kerrowbend {

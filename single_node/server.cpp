@@ -1,6 +1,7 @@
-#include "single_node/server.h"
-
+// The single-reference node's two servers: its handler and its panel, each
+// activated through the steps both nodes share.
 #include "module/activation.h"
+#include "module/servers.h"
 #include "single_node/instance.h"
 
 namespace kerrowbend {

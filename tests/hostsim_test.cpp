@@ -15,6 +15,7 @@
 
 #include "hostsim/blocks.h"
 #include "hostsim/host.h"
+#include "hostsim/module_facts.h"
 
 #ifdef KERROWBEND_HEAP_COUNTING
 #include "tests/heap_counter.h"
@@ -745,13 +746,13 @@ TEST(Loader, EveryHostStartsFromAFreshCopyOfTheModule) {
     EXPECT_NE(copy, first.module().path());
     EXPECT_FALSE(std::filesystem::exists(copy)) << "the copy goes once it is mapped";
     first.setServiceAvailable(Service::NodeFuncs, false);
-    EXPECT_EQ(first.activateHandler("Kerrowbend"), 2);
+    EXPECT_EQ(first.activateHandler(facts::kSingle), 2);
     first.setServiceAvailable(Service::NodeFuncs, true);
-    EXPECT_EQ(first.activateHandler("Kerrowbend"), 2) << "services are fetched once per load";
+    EXPECT_EQ(first.activateHandler(facts::kSingle), 2) << "services are fetched once per load";
   }
   Host second(KERROWBEND_MODULE_PATH);
   EXPECT_NE(second.module().loadedCopy(), copy);
-  EXPECT_EQ(second.activateHandler("Kerrowbend"), 0);
+  EXPECT_EQ(second.activateHandler(facts::kSingle), 0);
 }
 
 class NodeFileTest : public ::testing::TestWithParam<BlockForm> {};
@@ -759,13 +760,13 @@ class NodeFileTest : public ::testing::TestWithParam<BlockForm> {};
 // Save, load into a fresh node through a file, save again: the same bytes.
 TEST_P(NodeFileTest, SettingsSurviveAFileAndSaveToTheSameBytes) {
   Host host(KERROWBEND_MODULE_PATH);
-  ASSERT_EQ(host.activateHandler("Kerrowbend"), 0);
-  Node &source = host.createNode("Kerrowbend", "Kerrowbend (1)");
+  ASSERT_EQ(host.activateHandler(facts::kSingle), 0);
+  Node &source = host.createNode(facts::kSingle, "Kerrowbend (1)");
   BlockWriter settings(GetParam());
-  settings.begin(kObject, "Object");
+  settings.begin(facts::kObjectBlock.id, facts::kObjectBlock.token);
   settings.writeString("Cube \"A\"");
   settings.end();
-  settings.begin(kInvert, "Invert");
+  settings.begin(facts::kInvertBlock.id, facts::kInvertBlock.token);
   settings.writeInt(0);
   settings.end();
   ASSERT_EQ(source.load(GetParam(), settings.finish()), nullptr);
@@ -774,12 +775,12 @@ TEST_P(NodeFileTest, SettingsSurviveAFileAndSaveToTheSameBytes) {
   SaveReport report;
   source.saveToFile(GetParam(), path, &report);
   EXPECT_TRUE(report.problems.empty());
-  Node &copy = host.createNode("Kerrowbend", "Kerrowbend (2)");
+  Node &copy = host.createNode(facts::kSingle, "Kerrowbend (2)");
   LoadReport loaded;
   EXPECT_EQ(copy.loadFromFile(GetParam(), path, {}, &loaded), nullptr);
   EXPECT_FALSE(loaded.damaged);
   EXPECT_EQ(copy.save(GetParam()), readBlockFile(path));
-  EXPECT_NE(copy.save(GetParam()), host.createNode("Kerrowbend", "fresh").save(GetParam()));
+  EXPECT_NE(copy.save(GetParam()), host.createNode(facts::kSingle, "fresh").save(GetParam()));
   std::filesystem::remove(path);
 }
 
@@ -790,13 +791,13 @@ INSTANTIATE_TEST_SUITE_P(BothForms, NodeFileTest,
 // evaluate, and the events it is sent.
 TEST(Nodes, InputsAnswerForTheirSourceAndReportConnections) {
   Host host(KERROWBEND_MODULE_PATH);
-  ASSERT_EQ(host.activateHandler("Kerrowbend"), 0);
-  Node &node = host.createNode("Kerrowbend", "Kerrowbend (1)");
+  ASSERT_EQ(host.activateHandler(facts::kSingle), 0);
+  Node &node = host.createNode(facts::kSingle, "Kerrowbend (1)");
   const std::vector<std::string> names = node.inputNames();
-  ASSERT_EQ(names, (std::vector<std::string>{"Reference Normal", "Weight"}));
+  ASSERT_EQ(names, (std::vector<std::string>{facts::kReferenceInput, facts::kWeightInput}));
   auto *inputs = static_cast<NodeInputFuncs *>(host.lookup("NodeInputFuncs 3"));
-  Input &vector = *node.input("Reference Normal");
-  Input &scalar = *node.input("Weight");
+  Input &vector = *node.input(facts::kReferenceInput);
+  Input &scalar = *node.input(facts::kWeightInput);
   NodalAccess spot = makeSpot({0.0, 0.0, 1.0});
 
   double out[3] = {7.0, 7.0, 7.0};
@@ -805,7 +806,7 @@ TEST(Nodes, InputsAnswerForTheirSourceAndReportConnections) {
   EXPECT_EQ(out[0], 7.0) << "an unplugged input leaves the value alone";
 
   // A source writing three values must not overrun a scalar's one double.
-  node.connect("Weight", [](const NodalAccess &at, double *value) {
+  node.connect(facts::kWeightInput, [](const NodalAccess &at, double *value) {
     value[0] = at.wNorm[2] * 0.5;
     value[1] = value[2] = -1.0;
   });
@@ -814,10 +815,10 @@ TEST(Nodes, InputsAnswerForTheirSourceAndReportConnections) {
   EXPECT_EQ(inputs->evaluate(scalar.id(), &spot, out), 1);
   EXPECT_EQ((Vec3{out[0], out[1], out[2]}), (Vec3{0.5, 7.0, 7.0}));
 
-  node.connect("Reference Normal", 2.0);
+  node.connect(facts::kReferenceInput, 2.0);
   EXPECT_EQ(inputs->evaluate(vector.id(), &spot, out), 1);
   EXPECT_EQ((Vec3{out[0], out[1], out[2]}), (Vec3{2.0, 2.0, 2.0}));
-  node.disconnect("Reference Normal");
+  node.disconnect(facts::kReferenceInput);
   EXPECT_EQ(inputs->check(vector.id()), 0);
   EXPECT_THROW(node.connect("Reference", 1.0), std::invalid_argument);
 }
@@ -826,26 +827,26 @@ TEST(Nodes, InputsAnswerForTheirSourceAndReportConnections) {
 // id: logged, null, and absent from the node.
 TEST(Nodes, ARefusedInputIsLoggedButNeverMade) {
   Host host(KERROWBEND_MODULE_PATH);
-  host.refuseInputIds([](std::string_view name) { return name == "Weight"; });
-  ASSERT_EQ(host.activateHandler("Kerrowbend"), 0);
-  Node &node = host.createNode("Kerrowbend", "Kerrowbend (1)");
+  host.refuseInputIds([](std::string_view name) { return name == facts::kWeightInput; });
+  ASSERT_EQ(host.activateHandler(facts::kSingle), 0);
+  Node &node = host.createNode(facts::kSingle, "Kerrowbend (1)");
   EXPECT_EQ(host.log().withPrefix("input.create"),
             (std::vector<std::string>{"input.create Reference Normal 3", "input.create Weight 2"}));
-  EXPECT_EQ(node.inputNames(), std::vector<std::string>{"Reference Normal"});
+  EXPECT_EQ(node.inputNames(), std::vector<std::string>{facts::kReferenceInput});
   EXPECT_EQ(node.inputs().size(), 1u);
   host.refuseInputIds({});
-  EXPECT_EQ(host.createNode("Kerrowbend", "Kerrowbend (2)").inputs().size(), 2u);
+  EXPECT_EQ(host.createNode(facts::kSingle, "Kerrowbend (2)").inputs().size(), 2u);
 }
 
 // Many render threads evaluate one instance at once; each must get its own
 // value back.
 TEST(Nodes, ConcurrentEvaluationsEachGetTheirOwnValue) {
   Host host(KERROWBEND_MODULE_PATH);
-  ASSERT_EQ(host.activateHandler("Kerrowbend"), 0);
-  Node &node = host.createNode("Kerrowbend", "Kerrowbend (1)");
+  ASSERT_EQ(host.activateHandler(facts::kSingle), 0);
+  Node &node = host.createNode(facts::kSingle, "Kerrowbend (1)");
   ASSERT_NE(node.instance(), nullptr);
-  node.connect("Weight", 0.0);  // no drag: the output is the spot's own normal
-  node.connect("Reference Normal", Vec3{1.0, 0.0, 0.0});
+  node.connect(facts::kWeightInput, 0.0);  // no drag: the output is the spot's own normal
+  node.connect(facts::kReferenceInput, Vec3{1.0, 0.0, 0.0});
   SceneObject &object = host.scene().addObject("A");
   std::vector<int> wrong(4, 0);
   auto work = [&](int t) {

@@ -4,6 +4,7 @@
 #ifndef KERROWBEND_TESTS_MODULE_FIXTURE_H
 #define KERROWBEND_TESTS_MODULE_FIXTURE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,11 +13,16 @@
 
 #include "hostsim/blocks.h"
 #include "hostsim/host.h"
+#include "hostsim/module_facts.h"
 
 namespace kerrowbend_test {
 
-inline constexpr const char *kSingle = "Kerrowbend";
-inline constexpr const char *kMulti = "KerrowbendMulti";
+namespace facts = hostsim::facts;
+using facts::kMulti;
+using facts::kSingle;
+
+// The longest name a name field keeps whole.
+inline constexpr std::size_t kLongestName = facts::kNameField - 1;
 
 // A host that offers every service (version 10.1) with the module loaded
 // and nothing activated yet.
@@ -42,7 +48,7 @@ class DragNodeTest : public ModuleTest {
 inline void loadCount(hostsim::Node &target, int32_t count,
                       hostsim::BlockForm form = hostsim::BlockForm::Binary) {
   hostsim::BlockWriter writer(form);
-  writer.begin(hostsim::blockId("INUM"), "Num");
+  writer.begin(facts::kCountBlock.id, facts::kCountBlock.token);
   writer.writeInt(count);
   writer.end();
   ASSERT_EQ(target.load(form, writer.finish()), nullptr);
@@ -52,8 +58,8 @@ inline void loadCount(hostsim::Node &target, int32_t count,
 inline std::vector<std::string> stageInputs(int first, int last) {
   std::vector<std::string> names;
   for (int k = first; k <= last; ++k) {
-    names.push_back("Reference Normal " + std::to_string(k));
-    names.push_back("Weight " + std::to_string(k));
+    names.push_back(facts::stageReferenceInput(k));
+    names.push_back(facts::stageWeightInput(k));
   }
   return names;
 }

@@ -129,8 +129,8 @@ TEST_F(ModuleTest, OptionalServicesMissingEverywhereStillActivate) {
   EXPECT_EQ(host.activateHandler(kMulti), 0);
   // Without item info no spot is on a scene object: the normal passes.
   hostsim::Node &node = host.createNode(kSingle, "n");
-  node.connect("Weight", 1.0);
-  node.connect("Reference Normal", hostsim::Vec3{1, 0, 0});
+  node.connect(facts::kWeightInput, 1.0);
+  node.connect(facts::kReferenceInput, hostsim::Vec3{1, 0, 0});
   const auto result = node.evaluate(makeSpot({0, 0, 1}, host.scene().addObject("Cube").id()));
   EXPECT_EQ(result.value, (hostsim::Vec3{0, 0, 1}));
   EXPECT_TRUE(result.setOnce());
@@ -276,8 +276,8 @@ TEST_F(ModuleTest, HandlerWithoutARecordIsRefusedRatherThanWrittenThrough) {
 TEST_F(ModuleTest, LastActivationDecidesWhetherAnyNodeShades) {
   ASSERT_EQ(host.activateHandler(kSingle), 0);
   hostsim::Node &node = host.createNode(kSingle, "n");
-  node.connect("Weight", 1.0);
-  node.connect("Reference Normal", hostsim::Vec3{1, 0, 0});
+  node.connect(facts::kWeightInput, 1.0);
+  node.connect(facts::kReferenceInput, hostsim::Vec3{1, 0, 0});
   const auto spot = makeSpot({0, 0, 1}, host.scene().addObject("Cube").id());
   // A new node inverts its reference, so shading lands on -x.
   EXPECT_NEAR(node.evaluate(spot).value[0], -1.0, 1e-12) << "shades after an item table";
@@ -325,7 +325,7 @@ TEST_F(ModuleTest, MultiNodeCreatesDestroysAndPassesTheNormalThrough) {
   hostsim::Node &node = host.createNode(kMulti, "m");
   ASSERT_NE(node.instance(), nullptr);
   const auto spot = makeSpot({0.25, -0.5, 2.0}, host.scene().addObject("Cube").id());
-  const auto result = node.evaluate(spot, "World Normal");
+  const auto result = node.evaluate(spot, facts::kOutput);
   EXPECT_TRUE(result.setOnce());
   EXPECT_EQ(result.value, (hostsim::Vec3{0.25, -0.5, 2.0}));
   node.destroy();

@@ -50,9 +50,8 @@ class MultiShadingTest : public MultiNodeTest {
   // Plugs stage k's inputs; an empty optional leaves that input unplugged.
   static void connectStage(hostsim::Node &target, int k, std::optional<Vec3> reference,
                            std::optional<double> weight) {
-    const std::string number = std::to_string(k);
-    if (reference) target.connect("Reference Normal " + number, *reference);
-    if (weight) target.connect("Weight " + number, *weight);
+    if (reference) target.connect(facts::stageReferenceInput(k), *reference);
+    if (weight) target.connect(facts::stageWeightInput(k), *weight);
   }
 
   NodalAccess spot(const Vec3 &normal = {0, 0, 1}) const { return makeSpot(normal, cube->id()); }
@@ -156,10 +155,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(MultiShadingTest, AStageWithAnInputWithoutIdIsSkippedUnasked) {
-  host.refuseInputIds([](std::string_view name) { return name == "Weight 2"; });
+  host.refuseInputIds([](std::string_view name) { return name == facts::stageWeightInput(2); });
   loadCount(*node, 3);
   connectStage(*node, 1, Vec3{1, 0, 0}, 0.25);
-  node->connect("Reference Normal 2", Vec3{0, 1, 0});
+  node->connect(facts::stageReferenceInput(2), Vec3{0, 1, 0});
   connectStage(*node, 3, Vec3{1, 0, 0}, 0.25);
   host.log().clear();
   const auto result = node->evaluate(spot());
@@ -207,15 +206,16 @@ TEST_F(MultiShadingTest, OnlySpotsOnTheScenesObjectsAreShaded) {
 TEST_F(MultiShadingTest, ManyThreadsShadeOneInstanceAsOneThreadDoes) {
   loadCount(*node, 4);
   for (int k = 1; k <= 4; ++k) {
-    node->connect("Reference Normal " + std::to_string(k), [k](const NodalAccess &s, double *out) {
+    node->connect(facts::stageReferenceInput(k), [k](const NodalAccess &s, double *out) {
       out[0] = s.wNorm[1] * k;
       out[1] = 1.0 - k;
       out[2] = s.wNorm[0];
     });
   }
-  node->connect("Weight 1", [](const NodalAccess &s, double *out) { out[0] = s.wNorm[2]; });
-  node->connect("Weight 2", 0.0);
-  node->connect("Weight 4", -0.75);
+  node->connect(facts::stageWeightInput(1),
+                [](const NodalAccess &s, double *out) { out[0] = s.wNorm[2]; });
+  node->connect(facts::stageWeightInput(2), 0.0);
+  node->connect(facts::stageWeightInput(4), -0.75);
   std::vector<NodalAccess> spots;
   for (int i = 0; i < 2000; ++i) {
     const double a = i * 0.013;

@@ -26,8 +26,6 @@ using hostsim::BlockForm;
 using hostsim::blockId;
 using Names = std::vector<std::string>;
 
-constexpr uint32_t kInputSize = 0x8001;
-
 int32_t stagesFor(int32_t count) { return std::max(count, 0); }
 
 // What the host is asked to do with inputs when a node goes from `from`
@@ -36,7 +34,7 @@ int32_t stagesFor(int32_t count) { return std::max(count, 0); }
 Names inputCallsForResize(int from, int to) {
   Names calls;
   for (const std::string &name : stageInputs(from + 1, to)) {
-    calls.push_back("input.create " + name + (name.starts_with("Weight") ? " 2" : " 3"));
+    calls.push_back("input.create " + name + (name.starts_with(facts::kWeightInput) ? " 2" : " 3"));
   }
   for (const std::string &name : stageInputs(to + 1, from)) {
     calls.push_back("input.destroy " + name);
@@ -47,9 +45,9 @@ Names inputCallsForResize(int from, int to) {
 // The count a node saves, read back from its data.
 int32_t savedCount(hostsim::Node &node) {
   hostsim::BlockReader reader(BlockForm::Binary, node.save(BlockForm::Binary));
-  const BlockIdent blocks[] = {{blockId("INUM"), "Num"}, {0, nullptr}};
+  const BlockIdent blocks[] = {{facts::kCountBlock.id, facts::kCountBlock.token}, {0, nullptr}};
   int32_t count = 0;
-  EXPECT_EQ(reader.findBlock(blocks), blockId("INUM"));
+  EXPECT_EQ(reader.findBlock(blocks), facts::kCountBlock.id);
   EXPECT_EQ(reader.readInts(&count, 1), 1);
   return count;
 }
@@ -106,7 +104,7 @@ class MultiResizeTest : public MultiNodeTest, public ::testing::WithParamInterfa
       case Driver::PanelEdit: {
         InterfaceRecord record{node->instance(), nullptr, nullptr, nullptr};
         ASSERT_EQ(host.activateInterface(kMulti, 4, &record), 0);
-        EXPECT_EQ(host.panels().find(record.panel)->editInt(kInputSize, count), 1);
+        EXPECT_EQ(host.panels().find(record.panel)->editInt(facts::kInputSizeId, count), 1);
         break;
       }
       case Driver::Copy: {
@@ -169,11 +167,11 @@ class MultiDataTest : public MultiNodeTest, public ::testing::WithParamInterface
   // does not know.
   std::string data(std::initializer_list<int32_t> counts) const {
     hostsim::BlockWriter writer(form());
-    writer.begin(blockId("ROBJ"), "Object");
+    writer.begin(facts::kObjectBlock.id, facts::kObjectBlock.token);
     writer.writeString("Cube");
     writer.end();
     for (int32_t count : counts) {
-      writer.begin(blockId("INUM"), "Num");
+      writer.begin(facts::kCountBlock.id, facts::kCountBlock.token);
       writer.writeInt(count);
       writer.end();
     }
@@ -189,7 +187,7 @@ TEST_P(MultiDataTest, SavesTheCountAsOneNumBlockThatReloadsToTheSameStages) {
     hostsim::Node &source = host.createNode(kMulti, "source");
     loadCount(source, count, form());
     hostsim::BlockWriter expected(form());
-    expected.begin(blockId("INUM"), "Num");
+    expected.begin(facts::kCountBlock.id, facts::kCountBlock.token);
     expected.writeInt(count);
     expected.end();
     const std::string first = source.save(form());
@@ -216,7 +214,7 @@ TEST_P(MultiDataTest, TheLastCountWinsAndUnknownBlocksAreSteppedOver) {
 TEST_P(MultiDataTest, DataWithoutAReadableCountKeepsTheCountAndTheStages) {
   loadCount(*node, 3, form());
   hostsim::BlockWriter emptyCount(form());
-  emptyCount.begin(blockId("INUM"), "Num");
+  emptyCount.begin(facts::kCountBlock.id, facts::kCountBlock.token);
   emptyCount.end();
   for (const std::string &scene : {data({}), emptyCount.finish()}) {
     host.log().clear();
@@ -259,10 +257,11 @@ TEST_F(MultiNodeTest, CallbacksGivenNoInstanceOrNoStateDoNothing) {
 // ---- inputs the host gives no id for --------------------------------------
 
 TEST_F(MultiNodeTest, AStageWhoseInputGotNoIdKeepsItsPlaceAndItsNullIsNeverHandedBack) {
-  host.refuseInputIds([](std::string_view name) { return name == "Weight 2"; });
+  host.refuseInputIds([](std::string_view name) { return name == facts::stageWeightInput(2); });
   loadCount(*node, 3);
-  EXPECT_EQ(node->inputNames(), (Names{"Reference Normal 1", "Weight 1", "Reference Normal 2",
-                                       "Reference Normal 3", "Weight 3"}))
+  EXPECT_EQ(node->inputNames(), (Names{facts::stageReferenceInput(1), facts::stageWeightInput(1),
+                                       facts::stageReferenceInput(2), facts::stageReferenceInput(3),
+                                       facts::stageWeightInput(3)}))
       << "stage 3 keeps its number";
   host.log().clear();
   loadCount(*node, 1);
@@ -319,7 +318,7 @@ TEST_F(MultiNodeTest, RefusedMemoryStopsAddingStagesAndLeavesNoOrphanInput) {
                 (hostsim::Vec3{0, 0, 1}));
       InterfaceRecord record{target->instance(), nullptr, nullptr, nullptr};
       ASSERT_EQ(host.activateInterface(kMulti, 4, &record), 0);
-      EXPECT_EQ(host.panels().find(record.panel)->editInt(kInputSize, 12), 1);
+      EXPECT_EQ(host.panels().find(record.panel)->editInt(facts::kInputSizeId, 12), 1);
       ASSERT_TRUE(inputsFormWholeStages(*target, &stages));
       EXPECT_EQ(stages, 12);
       hostsim::Node &copy = host.createNode(kMulti, "copy");

@@ -17,8 +17,6 @@ namespace {
 using hostsim::PanelRecord;
 using Names = std::vector<std::string>;
 
-constexpr uint32_t kInputSize = 0x8001;
-
 // Activates the node's interface server as a host does when the user opens
 // the node's panel; gives the panel the host keeps for it, or null.
 PanelRecord *openPanel(hostsim::Host &host, const hostsim::Node &node) {
@@ -69,15 +67,15 @@ TEST_F(MultiNodeTest, BuildAsksTheHostInOrderOnceAndLabelsThePanelWithTheNodesNa
   host.log().clear();
   EXPECT_EQ(openPanel(host, *node), panel);
   EXPECT_TRUE(host.log().entries().empty()) << "a built panel is handed back unasked";
-  node->connect("Weight 1", 0.5);
+  node->connect(facts::stageWeightInput(1), 0.5);
   EXPECT_EQ(panel->refreshCount, 1) << "an input event refreshes the panel";
 }
 
 TEST_F(MultiNodeTest, ARefusedPanelLeavesNoneAndTheNextActivationTriesAgain) {
   host.panels().setCreateRefused(true);
   EXPECT_EQ(openPanel(host, *node), nullptr);
-  node->connect("Weight 1", 1.0);  // an input event with no panel to refresh
-  EXPECT_EQ(node->input("Weight 1")->lastEventResult(), 1);
+  node->connect(facts::stageWeightInput(1), 1.0);  // an input event with no panel to refresh
+  EXPECT_EQ(node->input(facts::stageWeightInput(1))->lastEventResult(), 1);
   host.panels().setCreateRefused(false);
   EXPECT_NE(openPanel(host, *node), nullptr);
 }
@@ -85,38 +83,38 @@ TEST_F(MultiNodeTest, ARefusedPanelLeavesNoneAndTheNextActivationTriesAgain) {
 TEST_F(MultiNodeTest, GetGivesTheCountsOwnAddressAndSetStoresItUnbounded) {
   PanelRecord *panel = openPanel(host, *node);
   ASSERT_NE(panel, nullptr);
-  void *address = panel->valueAddress(kInputSize);
+  void *address = panel->valueAddress(facts::kInputSizeId);
   loadCount(*node, 4);
-  EXPECT_EQ(panel->intValue(kInputSize), 4) << "a loaded count shows";
-  EXPECT_EQ(panel->valueAddress(kInputSize), address);
+  EXPECT_EQ(panel->intValue(facts::kInputSizeId), 4) << "a loaded count shows";
+  EXPECT_EQ(panel->valueAddress(facts::kInputSizeId), address);
   for (uint32_t vid : {0u, 0x8000u, 0x8002u, 0xFFFFFFFFu}) {
     EXPECT_EQ(panel->get(node->instance(), vid), nullptr) << vid;
     int32_t value = 7;
     EXPECT_EQ(panel->set(node->instance(), vid, &value), 0) << vid;
   }
   int32_t value = 7;
-  EXPECT_EQ(panel->get(nullptr, kInputSize), nullptr);
-  EXPECT_EQ(panel->set(nullptr, kInputSize, &value), 0);
-  EXPECT_EQ(panel->set(node->instance(), kInputSize, nullptr), 0);
-  EXPECT_EQ(panel->intValue(kInputSize), 4);
-  EXPECT_EQ(panel->setInt(kInputSize, 2147483647), 1);
-  EXPECT_EQ(panel->intValue(kInputSize), 2147483647);
+  EXPECT_EQ(panel->get(nullptr, facts::kInputSizeId), nullptr);
+  EXPECT_EQ(panel->set(nullptr, facts::kInputSizeId, &value), 0);
+  EXPECT_EQ(panel->set(node->instance(), facts::kInputSizeId, nullptr), 0);
+  EXPECT_EQ(panel->intValue(facts::kInputSizeId), 4);
+  EXPECT_EQ(panel->setInt(facts::kInputSizeId, 2147483647), 1);
+  EXPECT_EQ(panel->intValue(facts::kInputSizeId), 2147483647);
   EXPECT_EQ(node->inputNames(), stageInputs(1, 4)) << "set alone leaves the stages";
 }
 
 TEST_F(MultiNodeTest, OnlyTheValueChangeEventRebuildsTheStages) {
   PanelRecord *panel = openPanel(host, *node);
   ASSERT_NE(panel, nullptr);
-  ASSERT_EQ(panel->setInt(kInputSize, 4), 1);
+  ASSERT_EQ(panel->setInt(facts::kInputSizeId, 4), 1);
   for (int event : hostsim::kPanelEventsOtherThanValueChanged) {
-    EXPECT_TRUE(panel->notifyChange(kInputSize, kInputSize, event));
+    EXPECT_TRUE(panel->notifyChange(facts::kInputSizeId, facts::kInputSizeId, event));
   }
   EXPECT_EQ(node->inputNames(), stageInputs(1, 1));
   // The control and value ids are not what decides.
   EXPECT_TRUE(panel->notifyChange(0, 0, PANEL_EVENT_VALUE_CHANGED));
   EXPECT_EQ(node->inputNames(), stageInputs(1, 4));
   // A notification for no panel is ignored.
-  panel->changeNotify(nullptr, kInputSize, kInputSize, PANEL_EVENT_VALUE_CHANGED);
+  panel->changeNotify(nullptr, facts::kInputSizeId, facts::kInputSizeId, PANEL_EVENT_VALUE_CHANGED);
 }
 
 }  // namespace

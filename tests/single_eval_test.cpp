@@ -22,7 +22,6 @@ namespace kerrowbend_test {
 namespace {
 
 using hostsim::BlockForm;
-using hostsim::blockId;
 using hostsim::makeSpot;
 using hostsim::Vec3;
 
@@ -32,13 +31,13 @@ constexpr double kHalfPi = std::numbers::pi / 2;
 void configure(hostsim::Node &node, const std::string &object, int invert,
                const std::string &weightMap) {
   hostsim::BlockWriter data(BlockForm::Binary);
-  data.begin(blockId("ROBJ"), "Object");
+  data.begin(facts::kObjectBlock.id, facts::kObjectBlock.token);
   data.writeString(object);
   data.end();
-  data.begin(blockId("INVT"), "Invert");
+  data.begin(facts::kInvertBlock.id, facts::kInvertBlock.token);
   data.writeInt(invert);
   data.end();
-  data.begin(blockId("WMAP"), "WeightMap");
+  data.begin(facts::kWeightMapBlock.id, facts::kWeightMapBlock.token);
   data.writeString(weightMap);
   data.end();
   ASSERT_EQ(node.load(BlockForm::Binary, data.finish()), nullptr);
@@ -106,8 +105,8 @@ TEST_F(DragNodeTest, FreshNodePassesTheNormalThrough) {
 }
 
 TEST_F(ShadingTest, ConnectedInputsOverrideTheNamedObjectAndMap) {
-  node->connect("Weight", 0.5);
-  node->connect("Reference Normal", Vec3{2, 0, 0});
+  node->connect(facts::kWeightInput, 0.5);
+  node->connect(facts::kReferenceInput, Vec3{2, 0, 0});
   configure(*node, "Nothing by this name", 0, "No such map");
   host.log().clear();
   const auto result = node->evaluate(spot());
@@ -119,8 +118,8 @@ TEST_F(ShadingTest, ConnectedInputsOverrideTheNamedObjectAndMap) {
 }
 
 TEST_F(ShadingTest, InvertTurnsTheNormalTowardTheNegatedReference) {
-  node->connect("Weight", 1.0);
-  node->connect("Reference Normal", Vec3{0, 1, 0});
+  node->connect(facts::kWeightInput, 1.0);
+  node->connect(facts::kReferenceInput, Vec3{0, 1, 0});
   for (int invert : {1, -7}) {
     configure(*node, "Proxy", invert, "Paint");
     const auto result = node->evaluate(spot());
@@ -168,7 +167,7 @@ class WeightSourceTest : public ShadingTest, public ::testing::WithParamInterfac
 TEST_P(WeightSourceTest, WeightComesFromThePluggedInputBeforeAnyMapName) {
   const WeightCase &c = GetParam();
   configure(*node, "Proxy", 0, c.mapName);
-  if (c.input) node->connect("Weight", *c.input);
+  if (c.input) node->connect(facts::kWeightInput, *c.input);
   EXPECT_NEAR(weightUsed(node->evaluate(spot()).value), c.expected, 1e-14);
   EXPECT_EQ(counters.meshInfoObtained, 0) << "no map is sampled";
 }
@@ -182,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(Sources, WeightSourceTest,
 
 TEST_F(ShadingTest, ReferenceObjectIsReadAtTheCurrentTime) {
   proxy->setForward([](double time) { return Vec3{std::sin(time), 0, std::cos(time)}; });
-  node->connect("Weight", 1.0);
+  node->connect(facts::kWeightInput, 1.0);
   for (double time : {0.5, 1.0, 1.5}) {
     host.scene().setTime(time);  // no new time: the object stays cached, its axis moves
     const auto result = node->evaluate(spot());
@@ -260,7 +259,7 @@ TEST_F(ShadingTest, NamedMapMissingFromTheObjectPassesThroughWithoutTouchingTheR
   configure(*node, "Proxy", 0, "Dust");
   for (bool plugged : {false, true}) {
     SCOPED_TRACE(plugged ? "reference plugged" : "reference object");
-    if (plugged) node->connect("Reference Normal", Vec3{1, 0, 0});
+    if (plugged) node->connect(facts::kReferenceInput, Vec3{1, 0, 0});
     host.log().clear();
     EXPECT_TRUE(isPassThrough(node->evaluate(spot({0, 0.6, 0.8})), {0, 0.6, 0.8}));
     ASSERT_TRUE(host.log().contains("mesh.lookupV2 Dust")) << "the map was sought";
@@ -278,8 +277,8 @@ TEST_F(ShadingTest, MissingReferenceObjectPassesThrough) {
 }
 
 TEST_F(ShadingTest, SpotOnAnObjectOutsideTheScenePassesThrough) {
-  node->connect("Weight", 1.0);
-  node->connect("Reference Normal", Vec3{1, 0, 0});
+  node->connect(facts::kWeightInput, 1.0);
+  node->connect(facts::kReferenceInput, Vec3{1, 0, 0});
   auto s = spot({0, 0.6, 0.8});
   s.objId = nullptr;
   EXPECT_TRUE(isPassThrough(node->evaluate(s), {0, 0.6, 0.8})) << "no object";
@@ -340,21 +339,21 @@ TEST_F(MissingServiceShadingTest, WithoutObjectInfoTheMapCannotBeSampled) {
   hostsim::Node &n =
       placeAfterSwitchingOff({"LW Object Info 9", "LW Object Info 8", "LW Object Info 7"});
   EXPECT_TRUE(isPassThrough(n.evaluate(spot()), {0, 0.6, 0.8}));
-  n.connect("Weight", 1.0);
+  n.connect(facts::kWeightInput, 1.0);
   EXPECT_NEAR(n.evaluate(spot()).value[0], 1.0, 1e-12) << "a connected weight needs no mesh";
 }
 
 TEST_F(MissingServiceShadingTest, WithoutTimeInfoOnlyAConnectedReferenceShades) {
   hostsim::Node &n = placeAfterSwitchingOff({"LW Time Info"});
   EXPECT_TRUE(isPassThrough(n.evaluate(spot()), {0, 0.6, 0.8}));
-  n.connect("Reference Normal", Vec3{1, 0, 0});
+  n.connect(facts::kReferenceInput, Vec3{1, 0, 0});
   EXPECT_NE(n.evaluate(spot()).value, (Vec3{0, 0.6, 0.8}));
 }
 
 TEST_F(MissingServiceShadingTest, WithoutItemInfoNothingIsOnAnObject) {
   hostsim::Node &n = placeAfterSwitchingOff({"LW Item Info 6", "LW Item Info 5"});
-  n.connect("Weight", 1.0);
-  n.connect("Reference Normal", Vec3{1, 0, 0});
+  n.connect(facts::kWeightInput, 1.0);
+  n.connect(facts::kReferenceInput, Vec3{1, 0, 0});
   EXPECT_TRUE(isPassThrough(n.evaluate(spot()), {0, 0.6, 0.8}));
 }
 
@@ -368,7 +367,7 @@ TEST_F(ModuleTest, WithoutARenderTableOnlyAConnectedReferenceShades) {
   configure(n, "Proxy", 0, "");
   host.newTime(0, 0.0);  // the host has no way to tell the node
   EXPECT_TRUE(isPassThrough(n.evaluate(makeSpot({0, 0, 1}, cube.id())), {0, 0, 1}));
-  n.connect("Reference Normal", Vec3{1, 0, 0});
+  n.connect(facts::kReferenceInput, Vec3{1, 0, 0});
   EXPECT_NEAR(n.evaluate(makeSpot({0, 0, 1}, cube.id())).value[0], 1.0, 1e-12);
 }
 
@@ -390,15 +389,17 @@ std::vector<NodalAccess> scatteredSpots(const ShadingTest &t, std::size_t count)
 
 TEST_F(ShadingTest, ManyThreadsShadeOneInstanceAsOneThreadDoes) {
   // The weight comes per spot from an input, the reference from the proxy.
-  node->connect("Weight", [](const NodalAccess &s, double *out) { out[0] = s.wNorm[0]; });
+  node->connect(facts::kWeightInput,
+                [](const NodalAccess &s, double *out) { out[0] = s.wNorm[0]; });
   const std::vector<NodalAccess> spots = scatteredSpots(*this, 2000);
   std::vector<Vec3> serial;
   for (const NodalAccess &s : spots) serial.push_back(node->evaluate(s).value);
-  node->disconnect("Weight");  // now from the weight map
+  node->disconnect(facts::kWeightInput);  // now from the weight map
   for (const NodalAccess &s : spots) serial.push_back(node->evaluate(s).value);
 
   // Evaluate the two halves again from 8 threads at once, twice over.
-  node->connect("Weight", [](const NodalAccess &s, double *out) { out[0] = s.wNorm[0]; });
+  node->connect(facts::kWeightInput,
+                [](const NodalAccess &s, double *out) { out[0] = s.wNorm[0]; });
   host.log().setRecording(false);
   auto shadeAll = [&](std::vector<Vec3> &out) {
     for (const NodalAccess &s : spots) out.push_back(node->evaluate(s).value);
@@ -407,7 +408,7 @@ TEST_F(ShadingTest, ManyThreadsShadeOneInstanceAsOneThreadDoes) {
   std::vector<std::thread> threads;
   for (auto &out : perThread) threads.emplace_back(shadeAll, std::ref(out));
   for (auto &t : threads) t.join();
-  node->disconnect("Weight");
+  node->disconnect(facts::kWeightInput);
   threads.clear();
   for (auto &out : perThread) threads.emplace_back(shadeAll, std::ref(out));
   for (auto &t : threads) t.join();
@@ -438,13 +439,13 @@ TEST_F(ShadingTest, ShadingAllocatesNothingOnAnyPath) {
     EXPECT_EQ(scope.allocations(), 0u) << path;
     allocations += scope.allocations();
   };
-  node->connect("Reference Normal", Vec3{1, 0, 0});
+  node->connect(facts::kReferenceInput, Vec3{1, 0, 0});
   countShading("weight map, connected reference");
-  node->disconnect("Reference Normal");
+  node->disconnect(facts::kReferenceInput);
   countShading("weight map, reference object");
-  node->connect("Weight", 0.25);
+  node->connect(facts::kWeightInput, 0.25);
   countShading("connected weight, reference object; spot off the scene", true);
-  node->disconnect("Weight");
+  node->disconnect(facts::kWeightInput);
   configure(*node, "Proxy", 0, "Dust");
   countShading("weight map missing");
   EXPECT_EQ(allocations, 0u);

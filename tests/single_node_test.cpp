@@ -25,10 +25,6 @@ namespace {
 using hostsim::BlockForm;
 using hostsim::Vec3;
 
-constexpr BlockId kObject = hostsim::blockId("ROBJ");
-constexpr BlockId kInvert = hostsim::blockId("INVT");
-constexpr BlockId kMap = hostsim::blockId("WMAP");
-
 const Vec3 kUp{0.0, 0.0, 1.0};
 
 std::string formName(const ::testing::TestParamInfo<BlockForm> &info) {
@@ -72,14 +68,19 @@ void PrintTo(const Settings &settings, std::ostream *os) {
 
 // One block written by hand, to feed a loader what a scene file may hold.
 struct Block {
+  using Value = std::variant<std::monostate, std::string, int32_t>;
   BlockId id;
   std::string token;
-  std::variant<std::monostate, std::string, int32_t> value;
+  Value value;
 };
 
-Block objectBlock(std::string name) { return {kObject, "Object", std::move(name)}; }
-Block invertBlock(int32_t invert) { return {kInvert, "Invert", invert}; }
-Block mapBlock(std::string name) { return {kMap, "WeightMap", std::move(name)}; }
+// A block of one of the node's own kinds.
+Block nodeBlock(const facts::BlockFact &kind, Block::Value value) {
+  return {kind.id, kind.token, std::move(value)};
+}
+Block objectBlock(std::string name) { return nodeBlock(facts::kObjectBlock, std::move(name)); }
+Block invertBlock(int32_t invert) { return nodeBlock(facts::kInvertBlock, invert); }
+Block mapBlock(std::string name) { return nodeBlock(facts::kWeightMapBlock, std::move(name)); }
 
 std::string sceneData(BlockForm form, const std::vector<Block> &blocks) {
   hostsim::BlockWriter writer(form);
@@ -101,16 +102,18 @@ std::string sceneData(BlockForm form, const Settings &settings) {
 // Reads back what a node saved. A block that is absent keeps the marker,
 // and strings are read whole, so an overlong save shows as such.
 Settings decode(BlockForm form, std::string data) {
-  static const BlockIdent kList[] = {
-      {kObject, "Object"}, {kInvert, "Invert"}, {kMap, "WeightMap"}, {0, nullptr}};
+  static const BlockIdent kList[] = {{facts::kObjectBlock.id, facts::kObjectBlock.token},
+                                     {facts::kInvertBlock.id, facts::kInvertBlock.token},
+                                     {facts::kWeightMapBlock.id, facts::kWeightMapBlock.token},
+                                     {0, nullptr}};
   Settings settings{"<absent>", INT32_MIN, "<absent>"};
   hostsim::BlockReader reader(form, std::move(data));
   std::vector<char> text(4096, '\0');
   for (BlockId id = reader.findBlock(kList); id != 0; id = reader.findBlock(kList)) {
-    if (id == kInvert) {
+    if (id == facts::kInvertBlock.id) {
       reader.readInts(&settings.invert, 1);
     } else if (reader.readString(text.data(), static_cast<int>(text.size())) > 0) {
-      (id == kObject ? settings.object : settings.map) = text.data();
+      (id == facts::kObjectBlock.id ? settings.object : settings.map) = text.data();
     }
     reader.endBlock();
   }
@@ -173,16 +176,17 @@ TEST_F(SingleNodeCreationTest, SetsThePreviewTypeThenMakesTwoInputsAndOneOutput)
                                       "input.create Weight 2", "output.create World Normal 3"}));
   EXPECT_EQ(node.previewType(), 2);
 
-  ASSERT_EQ(node.inputNames(), (std::vector<std::string>{"Reference Normal", "Weight"}));
-  const hostsim::Input &reference = *node.input("Reference Normal");
-  const hostsim::Input &weight = *node.input("Weight");
+  ASSERT_EQ(node.inputNames(),
+            (std::vector<std::string>{facts::kReferenceInput, facts::kWeightInput}));
+  const hostsim::Input &reference = *node.input(facts::kReferenceInput);
+  const hostsim::Input &weight = *node.input(facts::kWeightInput);
   EXPECT_EQ(reference.connectionType(), CONNECTION_VECTOR);
   EXPECT_EQ(weight.connectionType(), CONNECTION_SCALAR);
   EXPECT_NE(reference.eventFunc(), nullptr);
   EXPECT_EQ(weight.eventFunc(), reference.eventFunc()) << "both inputs share one event callback";
 
   ASSERT_EQ(node.outputs().size(), 1u);
-  EXPECT_EQ(node.outputs()[0]->name(), "World Normal");
+  EXPECT_EQ(node.outputs()[0]->name(), facts::kOutput);
   EXPECT_EQ(node.outputs()[0]->connectionType(), CONNECTION_VECTOR);
 }
 
@@ -214,7 +218,7 @@ TEST_P(SingleNodeDataTest, SaveLoadSaveGivesTheSameBytesDirectlyAndThroughAFile)
   const Settings cases[] = {
       {"", 1, ""},
       {"Cube \"A\" \\ caf\xC3\xA9", 0, "Weight\tMap\n"},
-      {nameOfLength(259), -7, nameOfLength(259)},
+      {nameOfLength(kLongestName), -7, nameOfLength(kLongestName)},
   };
   for (const Settings &settings : cases) {
     hostsim::Node &source = host.createNode(kSingle, "source");
@@ -259,7 +263,8 @@ TEST_P(SingleNodeDataTest, StepsOverUnknownBlocksWhetherTheHostSkipsOrReturnsThe
     EXPECT_TRUE(report.problems.empty()) << report.problems.front();
     EXPECT_EQ(saved(target, form()), (Settings{"Cube", 0, "Map"}))
         << "unknown blocks returned: " << returned;
-    EXPECT_EQ(host.log().count("load.readStr 260"), 2u) << "unknown blocks returned: " << returned;
+    EXPECT_EQ(host.log().count("load.readStr " + std::to_string(facts::kNameField)), 2u)
+        << "unknown blocks returned: " << returned;
     EXPECT_EQ(host.log().count("load.readI4"), 1u) << "unknown blocks returned: " << returned;
     EXPECT_EQ(host.log().count("load.endBlk"), returned ? 5u : 3u)
         << "every block entered is left once; unknown blocks returned: " << returned;
@@ -294,10 +299,10 @@ TEST_P(SingleNodeDataTest, ABlockWithNothingToReadLeavesItsSettingAsItWas) {
     Block block;
   };
   const Case cases[] = {
-      {"INVT with no integer", Block{kInvert, "Invert", {}}},
-      {"INVT holding a string", Block{kInvert, "Invert", std::string("x")}},
-      {"ROBJ with no string", Block{kObject, "Object", {}}},
-      {"WMAP with no string", Block{kMap, "WeightMap", {}}},
+      {"INVT with no integer", nodeBlock(facts::kInvertBlock, {})},
+      {"INVT holding a string", nodeBlock(facts::kInvertBlock, std::string("x"))},
+      {"ROBJ with no string", nodeBlock(facts::kObjectBlock, {})},
+      {"WMAP with no string", nodeBlock(facts::kWeightMapBlock, {})},
   };
   for (const Case &c : cases) {
     hostsim::Node &target = host.createNode(kSingle, c.what);
@@ -310,9 +315,9 @@ TEST_P(SingleNodeDataTest, ABlockWithNothingToReadLeavesItsSettingAsItWas) {
 // The names live side by side in the instance, then invert: a name that
 // spilled over its field would show in the setting loaded before it.
 TEST_P(SingleNodeDataTest, KeepsA259CharacterNameWholeAndCutsLongerOnesTo259) {
-  for (std::size_t length : {259u, 260u, 1000u}) {
+  for (std::size_t length : {kLongestName, facts::kNameField, std::size_t{1000}}) {
     const std::string name = nameOfLength(length);
-    const std::string kept = name.substr(0, 259);
+    const std::string kept = name.substr(0, kLongestName);
 
     hostsim::Node &object = host.createNode(kSingle, "long object name");
     load(object, {mapBlock("Map"), invertBlock(0), objectBlock(name)}, form());
@@ -377,7 +382,7 @@ class SingleNodeCopyTest : public DragNodeTest {
   // A node whose weight is 1 and whose reference is taken as it is.
   hostsim::Node &placeDraggingNode(const std::string &name) {
     hostsim::Node &placed = host.createNode(kSingle, name);
-    placed.connect("Weight", 1.0);
+    placed.connect(facts::kWeightInput, 1.0);
     load(placed, {invertBlock(0)});
     return placed;
   }
@@ -389,7 +394,7 @@ TEST_F(SingleNodeCopyTest, CopiesTheThreeSettingsOverTheOldOnes) {
   hostsim::Node &target = host.createNode(kSingle, "target");
   load(target, Settings{"Old", 5, "Old map"});
 
-  const Settings source{nameOfLength(259), 0, "Map"};
+  const Settings source{nameOfLength(kLongestName), 0, "Map"};
   load(*node, source);
   EXPECT_EQ(target.copyFrom(*node), nullptr);
   EXPECT_EQ(saved(target), source);
@@ -402,15 +407,15 @@ TEST_F(SingleNodeCopyTest, CopiesTheThreeSettingsOverTheOldOnes) {
 
 TEST_F(SingleNodeCopyTest, CopyKeepsReadingItsOwnInputs) {
   hostsim::Node &source = placeDraggingNode("source");
-  source.connect("Reference Normal", Vec3{1.0, 0.0, 0.0});
+  source.connect(facts::kReferenceInput, Vec3{1.0, 0.0, 0.0});
   ASSERT_TRUE(near(shade(source, *floor), {1.0, 0.0, 0.0}));
 
   hostsim::Node &target = host.createNode(kSingle, "target");
   EXPECT_EQ(target.copyFrom(source), nullptr);
   EXPECT_TRUE(near(shade(target, *floor), kUp)) << "the copy's own inputs are unplugged";
 
-  target.connect("Weight", 1.0);
-  target.connect("Reference Normal", Vec3{0.0, 1.0, 0.0});
+  target.connect(facts::kWeightInput, 1.0);
+  target.connect(facts::kReferenceInput, Vec3{0.0, 1.0, 0.0});
   EXPECT_TRUE(near(shade(target, *floor), {0.0, 1.0, 0.0}))
       << "the copy follows its own reference input with the copied invert 0";
 }
@@ -473,7 +478,7 @@ class ReferenceLookupTest : public DragNodeTest {
     if (HasFatalFailure()) return;
     floor = &host.scene().addObject("Floor");
     floor->setForward(Vec3{0.0, -1.0, 0.0});
-    node->connect("Weight", 1.0);
+    node->connect(facts::kWeightInput, 1.0);
     load(*node, {invertBlock(0)});
   }
 
@@ -591,7 +596,7 @@ TEST_F(ReferenceLookupTest, EachInstanceFindsItsOwnObject) {
   addObject("Cube", {1.0, 0.0, 0.0});
   addObject("Sphere", {0.0, 1.0, 0.0});
   hostsim::Node &other = host.createNode(kSingle, "other");
-  other.connect("Weight", 1.0);
+  other.connect(facts::kWeightInput, 1.0);
   load(other, {invertBlock(0), objectBlock("Sphere")});
   useReference(*node, "Cube");
   host.newTime(0, 0.0);
@@ -618,7 +623,7 @@ TEST_P(ReferenceLookupItemInfoTest, FindsTheObjectOnlyThroughAnItemInfoService) 
   hostsim::Node &node = host.createNode(kSingle, "Kerrowbend (1)");
   hostsim::SceneObject &floor = host.scene().addObject("Floor");
   host.scene().addObject("Cube").setForward(Vec3{1.0, 0.0, 0.0});
-  node.connect("Weight", 1.0);
+  node.connect(facts::kWeightInput, 1.0);
   load(node, {objectBlock("Cube"), invertBlock(0)});
 
   EXPECT_EQ(node.newTime(0, 0.0), nullptr);
@@ -642,7 +647,7 @@ TEST_F(NoRenderTableTest, NeverFindsAnObjectWithoutANewTimeCallback) {
   hostsim::Node &node = host.createNode(kSingle, "Kerrowbend (1)");
   hostsim::SceneObject &floor = host.scene().addObject("Floor");
   host.scene().addObject("Cube").setForward(Vec3{1.0, 0.0, 0.0});
-  node.connect("Weight", 1.0);
+  node.connect(facts::kWeightInput, 1.0);
   load(node, {objectBlock("Cube"), invertBlock(0)});
   host.newTime(0, 0.0);
   EXPECT_TRUE(near(shade(node, floor), kUp));

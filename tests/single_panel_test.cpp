@@ -24,9 +24,9 @@ namespace {
 using hostsim::BlockForm;
 using hostsim::PanelRecord;
 
-constexpr uint32_t kObjectValue = 0x8001;
-constexpr uint32_t kInvertValue = 0x8002;
-constexpr uint32_t kMapValue = 0x8003;
+constexpr uint32_t kObjectValue = facts::kReferenceObjectId;
+constexpr uint32_t kInvertValue = facts::kInvertId;
+constexpr uint32_t kMapValue = facts::kWeightMapId;
 constexpr uint32_t kOtherIds[] = {0, 0x8000, 0x8004, 0xFFFFFFFF};
 
 // Record fields a host may leave filled from an earlier use; an activation
@@ -58,13 +58,13 @@ std::string savedText(hostsim::Node &node) { return node.save(BlockForm::Text); 
 
 std::string settingsText(const std::string &object, int32_t invert, const std::string &map) {
   hostsim::BlockWriter writer(BlockForm::Text);
-  writer.begin(hostsim::blockId("ROBJ"), "Object");
+  writer.begin(facts::kObjectBlock.id, facts::kObjectBlock.token);
   writer.writeString(object);
   writer.end();
-  writer.begin(hostsim::blockId("INVT"), "Invert");
+  writer.begin(facts::kInvertBlock.id, facts::kInvertBlock.token);
   writer.writeInt(invert);
   writer.end();
-  writer.begin(hostsim::blockId("WMAP"), "WeightMap");
+  writer.begin(facts::kWeightMapBlock.id, facts::kWeightMapBlock.token);
   writer.writeString(map);
   writer.end();
   return writer.finish();
@@ -165,8 +165,8 @@ TEST_F(PanelActivationTest, ARefusedPanelGives0WithNoPanelAndTheNextActivationTr
   EXPECT_EQ(record.command, nullptr);
   EXPECT_EQ(host.log().entries(), (std::vector<std::string>{"node.name", "panel.create 1"}));
 
-  node->connect("Weight", 1.0);
-  EXPECT_EQ(node->input("Weight")->lastEventResult(), 1);
+  node->connect(facts::kWeightInput, 1.0);
+  EXPECT_EQ(node->input(facts::kWeightInput)->lastEventResult(), 1);
 
   host.panels().setCreateRefused(false);
   host.log().clear();
@@ -179,10 +179,10 @@ TEST_F(PanelActivationTest, ARefusedPanelGives0WithNoPanelAndTheNextActivationTr
 
 TEST_F(PanelActivationTest, InputEventsBeforeAnyPanelAreHarmless) {
   host.log().clear();
-  node->connect("Reference Normal", hostsim::Vec3{1.0, 0.0, 0.0});
-  node->disconnect("Weight");
-  EXPECT_EQ(node->input("Reference Normal")->lastEventResult(), 1);
-  EXPECT_EQ(node->input("Weight")->lastEventResult(), 1);
+  node->connect(facts::kReferenceInput, hostsim::Vec3{1.0, 0.0, 0.0});
+  node->disconnect(facts::kWeightInput);
+  EXPECT_EQ(node->input(facts::kReferenceInput)->lastEventResult(), 1);
+  EXPECT_EQ(node->input(facts::kWeightInput)->lastEventResult(), 1);
   EXPECT_TRUE(host.log().withPrefix("panel.").empty());
   EXPECT_EQ(host.panels().strayCalls(), 0);
 }
@@ -305,15 +305,15 @@ TEST_F(DragPanelTest, DescribesThreeControlsAndTheValuesBehindThem) {
   const auto controls = entriesOf(panel->controls, [](const PanelControl &c) {
     return std::tuple{c.cid, c.label, c.ctrlClass};
   });
-  EXPECT_EQ(controls, (std::vector<TableEntry>{{0x8001, "Reference Object", "sPresetText"},
-                                               {0x8002, "Invert Vector", "iBoolean"},
-                                               {0x8003, "WeightMap", "sPresetText"}}));
+  EXPECT_EQ(controls, (std::vector<TableEntry>{{kObjectValue, "Reference Object", "sPresetText"},
+                                               {kInvertValue, "Invert Vector", "iBoolean"},
+                                               {kMapValue, "WeightMap", "sPresetText"}}));
   const auto values = entriesOf(panel->data, [](const PanelDataDesc &d) {
     return std::tuple{d.vid, d.name, d.dataType};
   });
-  EXPECT_EQ(values, (std::vector<TableEntry>{{0x8001, "ReferenceObject", "string"},
-                                             {0x8002, "InvertVector", "integer"},
-                                             {0x8003, "WeightMap", "string"}}));
+  EXPECT_EQ(values, (std::vector<TableEntry>{{kObjectValue, "ReferenceObject", "string"},
+                                             {kInvertValue, "InvertVector", "integer"},
+                                             {kMapValue, "WeightMap", "string"}}));
 }
 
 TEST_F(DragPanelTest, HintsLabelThePanelWithTheNodeNameAndGiveTwoPopups) {
@@ -328,11 +328,11 @@ TEST_F(DragPanelTest, HintsLabelThePanelWithTheNodeNameAndGiveTwoPopups) {
       value(node->name().c_str()),
       0,
       PANEL_HINT_POPUP_FUNCS,
-      0x8001,
+      kObjectValue,
       value(objects.count),
       value(objects.name),
       PANEL_HINT_POPUP_FUNCS,
-      0x8003,
+      kMapValue,
       value(maps.count),
       value(maps.name),
       0,
@@ -418,9 +418,9 @@ TEST_F(DragPanelTest, InvertKeepsWhateverIntegerItIsGiven) {
 // The names lie side by side in the instance, then invert: a name that
 // spilled over its field would show in the setting after it.
 TEST_F(DragPanelTest, KeepsA259CharacterNameWholeAndCutsLongerOnesTo259) {
-  for (std::size_t length : {259u, 260u, 1000u}) {
+  for (std::size_t length : {kLongestName, facts::kNameField, std::size_t{1000}}) {
     const std::string name = nameOfLength(length);
-    const std::string kept = name.substr(0, 259);
+    const std::string kept = name.substr(0, kLongestName);
     ASSERT_EQ(node->load(BlockForm::Text, settingsText("Cube", 0, "Map")), nullptr);
 
     EXPECT_EQ(panel->setString(kObjectValue, name), 1) << "object name of " << length;
@@ -442,9 +442,9 @@ TEST_F(DragPanelTest, WithholdsANameWhileItsInputIsConnectedButStillStoresIt) {
   };
   const Case cases[] = {
       {{}, true, true},
-      {{"Reference Normal"}, false, true},
-      {{"Weight"}, true, false},
-      {{"Reference Normal", "Weight"}, false, false},
+      {{facts::kReferenceInput}, false, true},
+      {{facts::kWeightInput}, true, false},
+      {{facts::kReferenceInput, facts::kWeightInput}, false, false},
   };
   for (const Case &c : cases) {
     std::string inputs;
@@ -467,13 +467,13 @@ TEST_F(DragPanelTest, WithholdsANameWhileItsInputIsConnectedButStillStoresIt) {
 }
 
 TEST_F(DragPanelTest, InputEventsRefreshThePanelAndAnswer1) {
-  node->connect("Reference Normal", hostsim::Vec3{1.0, 0.0, 0.0});
+  node->connect(facts::kReferenceInput, hostsim::Vec3{1.0, 0.0, 0.0});
   EXPECT_EQ(panel->refreshCount, 1);
-  EXPECT_EQ(node->input("Reference Normal")->lastEventResult(), 1);
-  node->connect("Weight", 0.5);
+  EXPECT_EQ(node->input(facts::kReferenceInput)->lastEventResult(), 1);
+  node->connect(facts::kWeightInput, 0.5);
   EXPECT_EQ(panel->refreshCount, 2);
-  EXPECT_EQ(node->input("Weight")->lastEventResult(), 1);
-  node->disconnect("Reference Normal");
+  EXPECT_EQ(node->input(facts::kWeightInput)->lastEventResult(), 1);
+  node->disconnect(facts::kReferenceInput);
   EXPECT_EQ(panel->refreshCount, 3);
   EXPECT_EQ(host.log().count("panel.viewRefresh"), 3u);
   EXPECT_EQ(panel->stringValue(kObjectValue), "") << "the refreshed view sees the name again";

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "hostsim/format.h"
 #include "hostsim/host.h"
 #include "tools/child_run.h"
 #include "tools/command_line.h"
@@ -20,11 +21,7 @@ namespace {
 // A tag list longer than this is taken to have lost its closing entry.
 constexpr int kMaxTags = 4096;
 
-std::string hex(uint32_t value) {
-  char text[11];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
-  return text;
-}
+using hostsim::hex;
 
 std::string quoted(const char *text) {
   return text != nullptr ? "\"" + std::string(text) + "\"" : "(null)";

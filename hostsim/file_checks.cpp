@@ -1,4 +1,4 @@
-#include "hostsim/module_checks.h"
+#include "hostsim/file_checks.h"
 
 #include <dlfcn.h>
 #include <elf.h>
@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+
+#include "hostsim/format.h"
+#include "hostsim/loader.h"
 
 namespace hostsim {
 
@@ -156,17 +158,6 @@ bool MappedImage::terminatedString(const char *text) const {
 // ---- the descriptor --------------------------------------------------------
 
 namespace {
-
-std::string hex(uint32_t value) {
-  char text[11];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
-  return text;
-}
-
-bool isEndRecord(const ServerRecord &record) {
-  return record.className == nullptr && record.name == nullptr && record.activate == nullptr &&
-         record.tagInfo == nullptr;
-}
 
 std::string tagListProblem(const ServerTagInfo *tags, const MappedImage &image, int maxRecords) {
   for (int i = 0;; ++i) {

@@ -2,8 +2,8 @@
 // file is looked at before the system loader maps it, and the records the
 // module exports are checked against what it mapped before anything reads
 // through them.
-#ifndef KERROWBEND_HOSTSIM_MODULE_CHECKS_H
-#define KERROWBEND_HOSTSIM_MODULE_CHECKS_H
+#ifndef KERROWBEND_HOSTSIM_FILE_CHECKS_H
+#define KERROWBEND_HOSTSIM_FILE_CHECKS_H
 
 #include <cstddef>
 #include <cstdint>
