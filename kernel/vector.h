@@ -14,21 +14,28 @@ struct Vector {
   double z;
 };
 
+inline Vector operator+(Vector a, Vector b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+
+inline Vector operator-(Vector a, Vector b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+
+inline Vector operator-(Vector v) { return {-v.x, -v.y, -v.z}; }
+
+inline Vector operator*(double s, Vector v) { return {s * v.x, s * v.y, s * v.z}; }
+
+inline Vector operator/(Vector v, double s) { return {v.x / s, v.y / s, v.z / s}; }
+
 inline double dot(Vector a, Vector b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
 inline Vector cross(Vector a, Vector b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
-inline double length(Vector v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
+inline double length(Vector v) { return std::sqrt(dot(v, v)); }
 
-inline Vector operator/(Vector v, double s) { return {v.x / s, v.y / s, v.z / s}; }
-
-inline Vector operator-(Vector v) { return {-v.x, -v.y, -v.z}; }
-
-// Unit copy of v; a zero (or not-a-number) length leaves v as it is, so a
-// zero reference or axis stays zero instead of turning into NaN.
-inline Vector normalizedOrUnchanged(Vector v) {
+// Unit copy of v. A zero vector stays zero rather than turning into NaN, so a
+// zero reference or axis keeps its meaning; a vector with a NaN or infinite
+// component has no direction and comes back with a NaN in it.
+inline Vector normalized(Vector v) {
   const double len = length(v);
   return len > 0.0 ? v / len : v;
 }

@@ -1,12 +1,12 @@
-// The drag computed step by step, as the kernel first did it: normalise the
-// reference, take reference x normal as the axis and acos of the clamped dot
-// product as the angle, normalise the axis, and multiply out the quaternion
-// sandwich conj(q) * (0, v) * q one Hamilton product at a time.
+// The drag computed step by step: normalise the reference, take
+// reference x normal as the axis and acos of the clamped dot product as the
+// angle, normalise the axis, and multiply out the quaternion sandwich
+// conj(q) * (0, v) * q one Hamilton product at a time.
 //
-// The kernel rearranges this for speed (vector form, one division for the
-// axis, cosine and sine from one call) and must stay within 1e-14 of it.
-// Everything here is spelled out locally, not taken from kernel/vector.h,
-// so that a change to a shared helper cannot move both sides at once.
+// The kernel writes the sandwich in vector form and must stay within 1e-14
+// of this. Everything here is spelled out locally, not taken from
+// kernel/vector.h, so that a change to a shared helper cannot move both
+// sides at once.
 #ifndef KERROWBEND_TESTS_DRAG_ORACLE_H
 #define KERROWBEND_TESTS_DRAG_ORACLE_H
 

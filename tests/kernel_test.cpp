@@ -74,7 +74,7 @@ Vector randomUnit(std::mt19937_64 &rng) {
   std::normal_distribution<double> gauss;
   for (;;) {
     const Vector v{gauss(rng), gauss(rng), gauss(rng)};
-    if (length(v) > 1e-3) return normalizedOrUnchanged(v);
+    if (length(v) > 1e-3) return normalized(v);
   }
 }
 
@@ -243,7 +243,7 @@ TEST(DragNormal, UnitNormalDraggedTowardItselfStaysPut) {
   int roundedAboveOne = 0;
   for (int i = 0; i < 20000; ++i) {
     const Vector n = randomUnit(rng);
-    const bool aboveOne = dot(n, normalizedOrUnchanged(n)) > 1.0;
+    const bool aboveOne = dot(n, normalized(n)) > 1.0;
     if (aboveOne) ++roundedAboveOne;
     for (const double w : {1.0, 0.5, 2.0, -1.0}) {
       const Vector result = dragNormal(n, n, w);
