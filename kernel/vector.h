@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace kerrowbend {
 
@@ -35,8 +36,24 @@ inline double length(Vector v) { return std::sqrt(dot(v, v)); }
 // Unit copy of v. A zero vector stays zero rather than turning into NaN, so a
 // zero reference or axis keeps its meaning; a vector with a NaN or infinite
 // component has no direction and comes back with a NaN in it.
+//
+// Any other length, however far from 1, gives v's direction: where the sum
+// of squares would overflow, or would fall among the subnormals and lose
+// bits, v is first brought to a largest component near 1 by a power of two.
+// That scaling is exact, so the direction is the one of an ordinary vector.
 inline Vector normalized(Vector v) {
-  const double len = length(v);
+  double lengthSquared = dot(v, v);
+  if (lengthSquared < std::numeric_limits<double>::min() ||
+      lengthSquared > std::numeric_limits<double>::max()) [[unlikely]] {
+    const double largest = std::max({std::abs(v.x), std::abs(v.y), std::abs(v.z)});
+    if (largest > 0.0 && largest <= std::numeric_limits<double>::max()) {
+      int exponent = 0;
+      std::frexp(largest, &exponent);
+      v = {std::ldexp(v.x, -exponent), std::ldexp(v.y, -exponent), std::ldexp(v.z, -exponent)};
+      lengthSquared = dot(v, v);
+    }
+  }
+  const double len = std::sqrt(lengthSquared);
   return len > 0.0 ? v / len : v;
 }
 
