@@ -43,8 +43,7 @@ inline double length(Vector v) { return std::sqrt(dot(v, v)); }
 // That scaling is exact, so the direction is the one of an ordinary vector.
 inline Vector normalized(Vector v) {
   double lengthSquared = dot(v, v);
-  if (lengthSquared < std::numeric_limits<double>::min() ||
-      lengthSquared > std::numeric_limits<double>::max()) [[unlikely]] {
+  if (!std::isnormal(lengthSquared)) [[unlikely]] {
     const double largest = std::max({std::abs(v.x), std::abs(v.y), std::abs(v.z)});
     if (largest > 0.0 && largest <= std::numeric_limits<double>::max()) {
       int exponent = 0;
