@@ -10,7 +10,7 @@ const std::vector<DragInput> &dragInputs() {
     std::normal_distribution<double> gauss;
     std::uniform_real_distribution<double> referenceScale(0.1, 10.0);
     std::uniform_real_distribution<double> weight(-0.5, 1.5);
-    auto direction = [&] { return normalizedOrUnchanged({gauss(rng), gauss(rng), gauss(rng)}); };
+    auto direction = [&] { return normalized({gauss(rng), gauss(rng), gauss(rng)}); };
     std::vector<DragInput> out(kDragInputCount);
     for (DragInput &in : out) {
       in.normal = direction();

@@ -33,7 +33,7 @@ const std::vector<FloorArguments> &floorArguments() {
     std::vector<FloorArguments> out;
     out.reserve(kDragInputCount);
     for (const DragInput &in : dragInputs()) {
-      const Vector axis = cross(normalizedOrUnchanged(in.reference), in.normal);
+      const Vector axis = cross(normalized(in.reference), in.normal);
       out.push_back({dot(in.reference, in.reference), dot(in.normal, in.reference), in.weight,
                      dot(axis, axis)});
     }

@@ -13,14 +13,14 @@ namespace kerrowbend {
 
 // Rotates v about axis by -angle (right-hand rule), i.e. by +angle about the
 // negated axis, as the quaternion sandwich conj(q) * v * q (worked out in
-// vector form). The axis is normalised when its length is above zero; a
+// vector form). An axis of any non-zero length acts as its unit vector; a
 // zero axis scales v by cos^2(angle / 2) instead of rotating it.
 Vector rotateAboutAxis(const Vector &v, const Vector &axis, double angle);
 
 // Turns normal toward reference by weight times the angle between them.
-// The normal is used as given (not normalised); the reference may have any
-// length. Weight 0 keeps the normal, 1 lands on the reference direction,
-// values outside [0, 1] turn away from it or past it.
+// The normal is used as given (not normalised); a reference of any non-zero
+// length acts as its unit vector. Weight 0 keeps the normal, 1 lands on the
+// reference direction, values outside [0, 1] turn away from it or past it.
 Vector dragNormal(const Vector &normal, const Vector &reference, double weight);
 
 }  // namespace kerrowbend

@@ -1,17 +1,18 @@
-// The drag computed step by step, as the kernel first did it: normalise the
-// reference, take reference x normal as the axis and acos of the clamped dot
-// product as the angle, normalise the axis, and multiply out the quaternion
-// sandwich conj(q) * (0, v) * q one Hamilton product at a time.
+// The drag computed step by step: normalise the reference, take
+// reference x normal as the axis and acos of the clamped dot product as the
+// angle, normalise the axis, and multiply out the quaternion sandwich
+// conj(q) * (0, v) * q one Hamilton product at a time.
 //
-// The kernel rearranges this for speed (vector form, one division for the
-// axis, cosine and sine from one call) and must stay within 1e-14 of it.
-// Everything here is spelled out locally, not taken from kernel/vector.h,
-// so that a change to a shared helper cannot move both sides at once.
+// The kernel writes the sandwich in vector form and must stay within 1e-14
+// of this. Everything here is spelled out locally, not taken from
+// kernel/vector.h, so that a change to a shared helper cannot move both
+// sides at once.
 #ifndef KERROWBEND_TESTS_DRAG_ORACLE_H
 #define KERROWBEND_TESTS_DRAG_ORACLE_H
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "kernel/vector.h"
 
@@ -32,8 +33,19 @@ inline Quaternion multiply(const Quaternion &a, const Quaternion &b) {
 }
 
 // v divided by its length when that is above zero; otherwise v as it is.
+// A finite v whose squares overflow, or underflow into the subnormals, is
+// first multiplied by 2^-600 or 2^600: exact, and enough to bring any such
+// length into range, so every non-zero length gives the unit vector.
 inline Vector divideByLength(Vector v) {
-  const double len = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+  double sumOfSquares = v.x * v.x + v.y * v.y + v.z * v.z;
+  const bool finite = std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+  if (finite && (sumOfSquares < std::numeric_limits<double>::min() ||
+                 sumOfSquares > std::numeric_limits<double>::max())) {
+    const double scale = std::ldexp(1.0, sumOfSquares > 1.0 ? -600 : 600);
+    v = {v.x * scale, v.y * scale, v.z * scale};
+    sumOfSquares = v.x * v.x + v.y * v.y + v.z * v.z;
+  }
+  const double len = std::sqrt(sumOfSquares);
   if (!(len > 0.0)) return v;
   return {v.x / len, v.y / len, v.z / len};
 }

@@ -74,8 +74,17 @@ Vector randomUnit(std::mt19937_64 &rng) {
   std::normal_distribution<double> gauss;
   for (;;) {
     const Vector v{gauss(rng), gauss(rng), gauss(rng)};
-    if (length(v) > 1e-3) return normalizedOrUnchanged(v);
+    if (length(v) > 1e-3) return normalized(v);
   }
+}
+
+// 10 to a uniformly drawn power in [lo, hi].
+double logUniform(std::mt19937_64 &rng, double lo, double hi) {
+  return std::pow(10.0, std::uniform_real_distribution<double>(lo, hi)(rng));
+}
+
+double uniform(std::mt19937_64 &rng, double lo, double hi) {
+  return std::uniform_real_distribution<double>(lo, hi)(rng);
 }
 
 // ---------------------------------------------------------------------------
@@ -111,6 +120,11 @@ INSTANTIATE_TEST_SUITE_P(
                       AxisRotationCase{{1, 0, 0}, {0, 0, 1}, -kPi / 2, {0, 1, 0}},
                       AxisRotationCase{{1, 0, 0}, {0, 0, 5e-3}, kPi / 2, {0, -1, 0}},
                       AxisRotationCase{{1, 0, 0}, {0, 0, -7}, kPi / 2, {0, 1, 0}},
+                      // Axes whose squared length underflows or overflows.
+                      AxisRotationCase{{1, 0, 0}, {0, 0, 1e-320}, kPi / 2, {0, -1, 0}},
+                      AxisRotationCase{{1, 0, 0}, {0, 0, 1e-200}, kPi / 2, {0, -1, 0}},
+                      AxisRotationCase{{1, 0, 0}, {0, 0, -1e300}, kPi / 2, {0, 1, 0}},
+                      AxisRotationCase{{0, 1, 0}, {3e-200, 0, 4e-200}, kPi, {0, -1, 0}},
                       AxisRotationCase{{2, 0, 3}, {0, 0, 1}, kPi / 2, {0, -2, 3}},
                       AxisRotationCase{{1, 0, 0}, {0, 0, 1}, kPi, {-1, 0, 0}}));
 
@@ -220,15 +234,38 @@ TEST(DragNormal, WeightZeroReturnsNormalExactly) {
   }
 }
 
+// Down to a subnormal length and up to near the largest double: the squared
+// length underflows or overflows from 1e-160 and 1e160 on.
 TEST(DragNormal, ReferenceLengthDoesNotMatter) {
   std::mt19937_64 rng(7);
   for (int i = 0; i < 200; ++i) {
     const Vector n = randomUnit(rng);
     const Vector unitR = randomUnit(rng);
     const Vector atUnit = dragNormal(n, unitR, 0.7);
-    for (const double scale : {1e-6, 0.3, 2.0, 1e6}) {
+    for (const double scale : {1e-310, 1e-200, 1e-160, 1e-6, 0.3, 2.0, 1e6, 1e160, 1e200, 1e300}) {
       const Vector r = scaled(unitR, scale);
       EXPECT_VECTOR_NEAR(dragNormal(n, r, 0.7), atUnit, 1e-12) << describeDrag(n, r, 0.7);
+    }
+    if (HasFailure()) return;
+  }
+}
+
+// The normal is used as given, so its length enters the dot product: a tiny
+// normal's is 0 and a huge one's clamps to +-1, as for any normal of length
+// 1e-20 or 1e20. The axis is still a unit vector however long the normal,
+// so the normal turns (keeping its length) rather than merely shrinking.
+TEST(DragNormal, NormalOfExtremeLengthTurnsLikeOneOfModerateLength) {
+  std::mt19937_64 rng(11);
+  for (int i = 0; i < 200; ++i) {
+    const Vector unitN = randomUnit(rng);
+    const Vector r = randomUnit(rng);
+    const double w = uniform(rng, -1.5, 2.5);
+    for (const double extreme : {1e-310, 1e-200, 1e-160, 1e160, 1e200, 1e300}) {
+      const double moderate = extreme < 1.0 ? 1e-20 : 1e20;
+      const Vector n = scaled(unitN, extreme);
+      EXPECT_VECTOR_NEAR(dragNormal(n, r, w) / extreme,
+                         dragNormal(scaled(unitN, moderate), r, w) / moderate, 1e-12)
+          << describeDrag(n, r, w);
     }
     if (HasFailure()) return;
   }
@@ -243,7 +280,7 @@ TEST(DragNormal, UnitNormalDraggedTowardItselfStaysPut) {
   int roundedAboveOne = 0;
   for (int i = 0; i < 20000; ++i) {
     const Vector n = randomUnit(rng);
-    const bool aboveOne = dot(n, normalizedOrUnchanged(n)) > 1.0;
+    const bool aboveOne = dot(n, normalized(n)) > 1.0;
     if (aboveOne) ++roundedAboveOne;
     for (const double w : {1.0, 0.5, 2.0, -1.0}) {
       const Vector result = dragNormal(n, n, w);
@@ -295,17 +332,6 @@ struct DragInputs {
   double w;
 };
 
-// 10 to a uniformly drawn power in [lo, hi].
-double logUniform(std::mt19937_64 &rng, double lo, double hi) {
-  return std::pow(10.0, std::uniform_real_distribution<double>(lo, hi)(rng));
-}
-
-double uniform(std::mt19937_64 &rng, double lo, double hi) {
-  return std::uniform_real_distribution<double>(lo, hi)(rng);
-}
-
-Vector plus(Vector a, Vector b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-
 // A family of random inputs. Each stresses a different way a rearranged
 // kernel can drift from the step-by-step form.
 struct OracleFamily {
@@ -326,13 +352,13 @@ const OracleFamily kOracleFamilies[] = {
     {"ReferenceNearlyAlongNormal",
      [](std::mt19937_64 &rng) {
        const Vector n = randomUnit(rng);
-       const Vector r = plus(n, scaled(randomUnit(rng), logUniform(rng, -18, -1)));
+       const Vector r = n + scaled(randomUnit(rng), logUniform(rng, -18, -1));
        return DragInputs{n, scaled(r, logUniform(rng, -3, 3)), uniform(rng, -2, 3)};
      }},
     {"ReferenceNearlyOppositeNormal",
      [](std::mt19937_64 &rng) {
        const Vector n = randomUnit(rng);
-       const Vector r = plus(-n, scaled(randomUnit(rng), logUniform(rng, -18, -1)));
+       const Vector r = -n + scaled(randomUnit(rng), logUniform(rng, -18, -1));
        return DragInputs{n, scaled(r, logUniform(rng, -3, 3)), uniform(rng, -2, 3)};
      }},
     // The axis is rounding alone, or zero.
@@ -342,11 +368,12 @@ const OracleFamily kOracleFamilies[] = {
        const double side = rng() % 2 == 0 ? 1.0 : -1.0;
        return DragInputs{n, scaled(n, side * logUniform(rng, -3, 3)), uniform(rng, -2, 3)};
      }},
-    // Zero, and lengths whose square underflows or overflows.
+    // Zero, and lengths whose square underflows (down to subnormal lengths)
+    // or overflows.
     {"ZeroTinyOrHugeReference",
      [](std::mt19937_64 &rng) {
        const Vector n = randomUnit(rng);
-       const double lengths[] = {0.0, logUniform(rng, -170, -150), logUniform(rng, 150, 160)};
+       const double lengths[] = {0.0, logUniform(rng, -315, -150), logUniform(rng, 150, 307)};
        return DragInputs{n, scaled(randomUnit(rng), lengths[rng() % 3]), uniform(rng, -2, 3)};
      }},
     // Half angles far outside one turn.
@@ -360,8 +387,8 @@ const OracleFamily kOracleFamilies[] = {
     {"NormalNotOfUnitLength",
      [](std::mt19937_64 &rng) {
        const Vector n = scaled(randomUnit(rng), uniform(rng, 0.25, 4.0));
-       const Vector r = rng() % 2 == 0 ? randomUnit(rng)
-                                       : plus(n, scaled(randomUnit(rng), logUniform(rng, -12, 0)));
+       const Vector r =
+           rng() % 2 == 0 ? randomUnit(rng) : n + scaled(randomUnit(rng), logUniform(rng, -12, 0));
        return DragInputs{n, scaled(r, logUniform(rng, -3, 3)), uniform(rng, -2, 3)};
      }},
 };
@@ -389,7 +416,8 @@ TEST_P(DragMatchesStepByStepTest, AgreesToFourteenDecimalPlaces) {
 INSTANTIATE_TEST_SUITE_P(Families, DragMatchesStepByStepTest, ::testing::ValuesIn(kOracleFamilies),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// Any axis, of any length including zero, and angles over several turns.
+// Any axis, of any length including zero and lengths whose square
+// underflows or overflows, and angles over several turns.
 TEST(RotateAboutAxis, MatchesStepByStep) {
   std::mt19937_64 rng(0x61786973ULL);
   double worstError = 0.0;
@@ -397,7 +425,7 @@ TEST(RotateAboutAxis, MatchesStepByStep) {
   for (int i = 0; i < kCasesPerFamily; ++i) {
     const Vector v = randomUnit(rng);
     const Vector axis =
-        rng() % 8 == 0 ? Vector{0, 0, 0} : scaled(randomUnit(rng), logUniform(rng, -150, 150));
+        rng() % 8 == 0 ? Vector{0, 0, 0} : scaled(randomUnit(rng), logUniform(rng, -315, 307));
     const double angle = uniform(rng, -20, 20);
     const double error =
         distance(rotateAboutAxis(v, axis, angle), oracle::rotateAboutAxis(v, axis, angle));
