@@ -97,64 +97,111 @@ std::vector<std::array<double, 2>> samplePattern(int samples) {
   return pattern;
 }
 
+using Pattern = std::vector<std::array<double, 2>>;
+
 struct Layout {
   int size;
   int rows;
   double radius;  // in pixels
-  std::vector<std::array<double, 2>> pattern;
 };
 
+// The share of the pixel the sphere covers, from the distance of its
+// centre to the outline: the outline stays smooth at any sample count.
+double coverageAt(const Layout &layout, int x, int y) {
+  const double centre = layout.size / 2.0;
+  const double distance = std::hypot(x + 0.5 - centre, centre - (y + 0.5)) / layout.radius;
+  return std::clamp((1.0 - distance) * layout.radius + 0.5, 0.0, 1.0);
+}
+
+std::size_t offset(const Panels &panels, int x, int y) {
+  return (static_cast<std::size_t>(y) * panels.width() + x) * 4;
+}
+
 void put(Panels &panels, int x, int y, const Colour &colour, double coverage) {
-  const std::size_t at = (static_cast<std::size_t>(y) * panels.width() + x) * 4;
+  const std::size_t at = offset(panels, x, y);
   for (std::size_t i = 0; i < 3; ++i) panels.rgba[at + i] = toByte(colour[i]);
   panels.rgba[at + 3] = toByte(coverage);
 }
 
-// Draws one row of pixels of the panel pair: each pixel's untouched and
-// dragged spot in every row of panels.
-void drawRow(Panels &panels, const Layout &layout, const DragFunction &drag, int y) {
+// Draws one pixel of the sphere, the mean of its samples, in every panel:
+// the untouched and the dragged spot, in shading and as normal maps.
+void drawPixel(Panels &panels, const Layout &layout, const Pattern &pattern,
+               const DragFunction &drag, int x, int y) {
+  const double coverage = coverageAt(layout, x, y);
+  if (coverage <= 0.0) return;
   const double centre = layout.size / 2.0;
-  const double share = 1.0 / static_cast<double>(layout.pattern.size());
-  for (int x = 0; x < layout.size; ++x) {
-    // The share of the pixel the sphere covers, from the distance of its
-    // centre to the outline, keeps the outline smooth at any sample count.
-    const double distance = std::hypot(x + 0.5 - centre, centre - (y + 0.5)) / layout.radius;
-    const double coverage = std::clamp((1.0 - distance) * layout.radius + 0.5, 0.0, 1.0);
-    if (coverage <= 0.0) continue;
-    Colour shadeBefore{};
-    Colour shadeAfter{};
-    Colour normalBefore{};
-    Colour normalAfter{};
-    for (const auto &[dx, dy] : layout.pattern) {
-      double px = (x + dx - centre) / layout.radius;
-      double py = (centre - (y + dy)) / layout.radius;
-      // A sample beyond the outline takes the spot just inside it: the
-      // coverage already says how much of the pixel is sphere.
-      constexpr double kInside = 1.0 - 1e-9;
-      const double reach = std::hypot(px, py);
-      if (reach > kInside) {
-        px *= kInside / reach;
-        py *= kInside / reach;
-      }
-      const Vec3 before{px, py, std::sqrt(std::max(0.0, 1.0 - px * px - py * py))};
-      const Vec3 after = drag(before);
-      add(shadeBefore, toonShade(before));
-      add(shadeAfter, toonShade(after));
-      if (layout.rows == 2) {
-        add(normalBefore, normalMapColour(before));
-        add(normalAfter, normalMapColour(after));
-      }
+  Colour shadeBefore{};
+  Colour shadeAfter{};
+  Colour normalBefore{};
+  Colour normalAfter{};
+  for (const auto &[dx, dy] : pattern) {
+    double px = (x + dx - centre) / layout.radius;
+    double py = (centre - (y + dy)) / layout.radius;
+    // A sample beyond the outline takes the spot just inside it: the
+    // coverage already says how much of the pixel is sphere.
+    constexpr double kInside = 1.0 - 1e-9;
+    const double reach = std::hypot(px, py);
+    if (reach > kInside) {
+      px *= kInside / reach;
+      py *= kInside / reach;
     }
-    const auto mean = [share](const Colour &sum) {
-      return Colour{sum[0] * share, sum[1] * share, sum[2] * share};
-    };
-    put(panels, x, y, mean(shadeBefore), coverage);
-    put(panels, layout.size + x, y, mean(shadeAfter), coverage);
+    const Vec3 before{px, py, std::sqrt(std::max(0.0, 1.0 - px * px - py * py))};
+    const Vec3 after = drag(before);
+    add(shadeBefore, toonShade(before));
+    add(shadeAfter, toonShade(after));
     if (layout.rows == 2) {
-      put(panels, x, layout.size + y, mean(normalBefore), coverage);
-      put(panels, layout.size + x, layout.size + y, mean(normalAfter), coverage);
+      add(normalBefore, normalMapColour(before));
+      add(normalAfter, normalMapColour(after));
     }
   }
+  const double share = 1.0 / static_cast<double>(pattern.size());
+  const auto mean = [share](const Colour &sum) {
+    return Colour{sum[0] * share, sum[1] * share, sum[2] * share};
+  };
+  put(panels, x, y, mean(shadeBefore), coverage);
+  put(panels, layout.size + x, y, mean(shadeAfter), coverage);
+  if (layout.rows == 2) {
+    put(panels, x, layout.size + y, mean(normalBefore), coverage);
+    put(panels, layout.size + x, layout.size + y, mean(normalAfter), coverage);
+  }
+}
+
+// Whether a pixel drawn from its centre alone differs from a neighbour
+// on the sphere, in any panel, by more than the eye takes for a smooth
+// change: only there do more samples show anything.
+bool uneven(const Panels &panels, const Layout &layout, int x, int y) {
+  constexpr int kSmoothStep = 8;  // in any channel, of 255
+  for (int row = 0; row < layout.rows; ++row) {
+    for (int half = 0; half < 2; ++half) {
+      const int left = half * layout.size;
+      const int top = row * layout.size;
+      const std::size_t here = offset(panels, left + x, top + y);
+      for (int ny = std::max(0, y - 1); ny <= std::min(layout.size - 1, y + 1); ++ny) {
+        for (int nx = std::max(0, x - 1); nx <= std::min(layout.size - 1, x + 1); ++nx) {
+          const std::size_t there = offset(panels, left + nx, top + ny);
+          if (panels.rgba[there + 3] == 0) continue;
+          for (std::size_t c = 0; c < 3; ++c) {
+            if (std::abs(panels.rgba[here + c] - panels.rgba[there + c]) > kSmoothStep) return true;
+          }
+        }
+      }
+    }
+  }
+  return false;
+}
+
+// Runs work(y) for every row, on up to threads threads. Rows are handed
+// out one at a time: the sphere covers the middle rows more than the outer
+// ones, so fixed blocks would leave threads idle.
+void forEachRow(int size, unsigned threads, const std::function<void(int)> &work) {
+  std::atomic<int> nextRow{0};
+  const auto rows = [&] {
+    for (int y = nextRow++; y < size; y = nextRow++) work(y);
+  };
+  std::vector<std::jthread> pool;  // joined on return
+  pool.reserve(threads - 1);
+  for (unsigned i = 1; i < threads; ++i) pool.emplace_back(rows);
+  rows();
 }
 
 }  // namespace
@@ -176,21 +223,33 @@ Panels renderPanels(int size, PreviewShow show, int samples, const DragFunction 
   panels.size = size;
   panels.rows = show == PreviewShow::Normals ? 2 : 1;
   panels.rgba.assign(static_cast<std::size_t>(panels.width()) * panels.height() * 4, 0);
-  const Layout layout{size, panels.rows, kSphereShare * size, samplePattern(samples)};
+  const Layout layout{size, panels.rows, kSphereShare * size};
   if (threads == 0) threads = std::max(1U, std::thread::hardware_concurrency());
   threads = std::min(threads, static_cast<unsigned>(size));
-  // Rows are handed out one at a time: the sphere covers the middle rows
-  // more than the outer ones, so fixed blocks would leave threads idle.
-  std::atomic<int> nextRow{0};
-  const auto work = [&] {
-    for (int y = nextRow++; y < size; y = nextRow++) drawRow(panels, layout, drag, y);
-  };
-  {
-    std::vector<std::jthread> pool;  // joined at the end of the block, before panels is returned
-    pool.reserve(threads - 1);
-    for (unsigned i = 1; i < threads; ++i) pool.emplace_back(work);
-    work();
-  }
+  // Every pixel is drawn from its centre first; only where that leaves
+  // neighbours far apart is it drawn again from all its samples, which
+  // keeps the cost near one sample a pixel. Which pixels are drawn again is
+  // decided from the first drawing alone, so the picture does not depend
+  // on the order the threads take the rows in.
+  const Pattern centreOnly = samplePattern(1);
+  forEachRow(size, threads, [&](int y) {
+    for (int x = 0; x < size; ++x) drawPixel(panels, layout, centreOnly, drag, x, y);
+  });
+  if (samples == 1) return panels;
+  std::vector<uint8_t> again(static_cast<std::size_t>(size) * size, 0);
+  forEachRow(size, threads, [&](int y) {
+    for (int x = 0; x < size; ++x) {
+      again[static_cast<std::size_t>(y) * size + x] = uneven(panels, layout, x, y) ? 1 : 0;
+    }
+  });
+  const Pattern pattern = samplePattern(samples);
+  forEachRow(size, threads, [&](int y) {
+    for (int x = 0; x < size; ++x) {
+      if (again[static_cast<std::size_t>(y) * size + x] != 0) {
+        drawPixel(panels, layout, pattern, drag, x, y);
+      }
+    }
+  });
   return panels;
 }
 

@@ -57,8 +57,9 @@ struct Panels {
 using DragFunction = std::function<Vec3(const Vec3 &normal)>;
 
 // Draws size x size pixels per panel: 2 x 1 panels for shading, 2 x 2 with
-// the normal maps below. Evaluates drag samples times per pixel covered by
-// the sphere, on up to threads threads (0: as many as the machine has).
+// the normal maps below. Evaluates drag once per pixel covered by the
+// sphere and, where that leaves neighbouring pixels sharply apart, samples
+// times more; on up to threads threads (0: as many as the machine has).
 Panels renderPanels(int size, PreviewShow show, int samples, const DragFunction &drag,
                     unsigned threads = 0);
 
