@@ -1,5 +1,5 @@
 # Draws the gallery's pictures with kerrowbend-host:
-#   cmake -DTOOL=kerrowbend-host -DOUT=FOLDER [-DPAGE=gallery.md] -P gallery.cmake
+#   cmake -DTOOL=kerrowbend-host -DOUT=FOLDER [-DPAGE=README.md] -P gallery.cmake
 # With PAGE, the PNG files already in OUT are removed first, and afterwards
 # every picture the page shows must have been drawn and every picture
 # drawn must be on the page.
