@@ -44,7 +44,7 @@ constexpr std::size_t kMaxStage = 200;
 // frame when the last is this old: often enough for any time limit a user
 // would give, however slow each call (a sanitizer build, a loaded
 // machine), and rare enough to cost nothing.
-constexpr unsigned kCallsPerClockLook = 256;
+constexpr unsigned kCallsPerClockLook = 16;
 constexpr std::chrono::milliseconds kAliveEvery{20};
 
 // In a child, the pipe to the parent; -1 elsewhere.
