@@ -60,9 +60,8 @@ BENCHMARK(BM_MultiShadeSpotConnectedStages)->Arg(1)->Arg(8)->Arg(64)->Arg(512);
 
 // One round trip: "Input Size" from 1 to the argument and back to 1, each
 // edit a set followed by the value-change notification, as a host sends it.
-// Every round trip gets a fresh node: the simulated host keeps every input a
-// node ever had, and a long-lived node would make the host's own lookups
-// grow from one round to the next.
+// Every round trip gets a fresh node, and the host forgets the last one, so
+// no round inherits records from the one before.
 void BM_MultiInputSizeRoundTrip(benchmark::State &state) {
   MultiBench bench;
   if (!bench.setUp(state)) return;
@@ -78,6 +77,7 @@ void BM_MultiInputSizeRoundTrip(benchmark::State &state) {
     panel.editInt(kInputSize, 1);
     state.PauseTiming();
     node.destroy();
+    bench.host.forgetDestroyed();
     state.ResumeTiming();
   }
   state.counters["stages"] = stages;
