@@ -123,20 +123,9 @@ int32_t stageCount(Bytes &in) {
   return in.u16() % (kMaxStages + 1);
 }
 
-uint64_t inputHash(const uint8_t *data, std::size_t size) {
-  uint64_t hash = 0xcbf29ce484222325u;
-  for (std::size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 0x100000001b3u;
-  return hash;
-}
-
 // ---- the host and its nodes -----------------------------------------------
 
 namespace {
-
-// Past this many inputs, live or destroyed, a node is replaced rather than
-// reset: the host searches a node's inputs one by one, for every input it
-// destroys, so taking many stages away costs the square of their number.
-constexpr std::size_t kLongInputList = 1024;
 
 constexpr std::array<const char *, kSlots> kNodeNames = {"Kerrowbend (1)", "KerrowbendMulti (1)",
                                                          "Kerrowbend (2)", "KerrowbendMulti (2)"};
@@ -144,11 +133,6 @@ constexpr std::array<const char *, kSlots> kNodeNames = {"Kerrowbend (1)", "Kerr
 bool isSingle(Slot slot) { return slot == Slot::Single || slot == Slot::SingleCopy; }
 
 std::size_t index(Slot slot) { return static_cast<std::size_t>(slot); }
-
-void disconnectIfConnected(hostsim::Node &node, std::string_view name) {
-  const hostsim::Input *input = node.input(name);
-  if (input != nullptr && input->connected()) node.disconnect(name);
-}
 
 }  // namespace
 
@@ -195,41 +179,23 @@ void Harness::configure(int version, bool itemTable) {
 }
 
 hostsim::Node &Harness::node(Slot slot) {
-  hostsim::Node *&held = nodes_[index(slot)];
+  retire(slot);
   const char *server = isSingle(slot) ? kSingle : kMulti;
-  if (held != nullptr && held->inputs().size() > kLongInputList) retire(slot);
-  if (held == nullptr) {
-    hostsim::Node &made = host_.createNode(server, kNodeNames[index(slot)]);
-    FUZZ_REQUIRE(made.instance() != nullptr, "%s: no instance", server);
-    InterfaceRecord record{made.instance(), nullptr, nullptr, nullptr};
-    FUZZ_REQUIRE(host_.activateInterface(server, 4, &record) == 0 && record.panel != nullptr,
-                 "%s: no panel", server);
-    panels_[index(slot)] = host_.panels().find(record.panel);
-    held = &made;
-    return made;
-  }
-  hostsim::Node &node = *held;
-  if (isSingle(slot)) {
-    disconnectIfConnected(node, "Reference Normal");
-    disconnectIfConnected(node, "Weight");
-    FUZZ_REQUIRE(node.load(hostsim::BlockForm::Binary,
-                           singleData(hostsim::BlockForm::Binary, "", 1, "")) == nullptr,
-                 "single node: reset load gave an error");
-    // With no name the lookup forgets the reference object.
-    node.newTime(0, 0.0);
-  } else {
-    FUZZ_REQUIRE(
-        node.load(hostsim::BlockForm::Binary, countData(hostsim::BlockForm::Binary, 1)) == nullptr,
-        "multi node: reset load gave an error");
-    disconnectIfConnected(node, "Reference Normal 1");
-    disconnectIfConnected(node, "Weight 1");
-  }
-  return node;
+  hostsim::Node &made = host_.createNode(server, kNodeNames[index(slot)]);
+  FUZZ_REQUIRE(made.instance() != nullptr, "%s: no instance", server);
+  nodes_[index(slot)] = &made;
+  return made;
 }
 
 hostsim::PanelRecord &Harness::panel(Slot slot) {
-  hostsim::PanelRecord *held = panels_[index(slot)];
-  FUZZ_REQUIRE(held != nullptr, "panel asked for before its node");
+  hostsim::PanelRecord *&held = panels_[index(slot)];
+  if (held != nullptr) return *held;
+  const hostsim::Node *node = nodes_[index(slot)];
+  FUZZ_REQUIRE(node != nullptr, "panel asked for before its node");
+  InterfaceRecord record{node->instance(), nullptr, nullptr, nullptr};
+  FUZZ_REQUIRE(host_.activateInterface(node->server(), 4, &record) == 0 && record.panel != nullptr,
+               "%s: no panel", node->server().c_str());
+  held = host_.panels().find(record.panel);
   return *held;
 }
 
@@ -237,18 +203,16 @@ void Harness::retire(Slot slot) {
   hostsim::Node *&held = nodes_[index(slot)];
   if (held == nullptr) return;
   held->destroy();
-  FUZZ_REQUIRE(panels_[index(slot)]->destroyed, "%s: destroy left its panel",
+  hostsim::PanelRecord *&panel = panels_[index(slot)];
+  FUZZ_REQUIRE(panel == nullptr || panel->destroyed, "%s: destroy left its panel",
                held->server().c_str());
   held = nullptr;
-  panels_[index(slot)] = nullptr;
+  panel = nullptr;
 }
 
-void Harness::tidy(bool retireAll) {
-  for (int i = 0; i < kSlots; ++i) {
-    const auto slot = static_cast<Slot>(i);
-    const hostsim::Node *held = nodes_[index(slot)];
-    if (held != nullptr && (retireAll || held->inputs().size() > kLongInputList)) retire(slot);
-  }
+void Harness::endInput() {
+  for (int i = 0; i < kSlots; ++i) retire(static_cast<Slot>(i));
+  host_.forgetDestroyed();
 }
 
 // ---- what a node shows ----------------------------------------------------

@@ -3,20 +3,18 @@
 // the nodes the targets drive; a reader for the fuzzer's bytes; and checks
 // of what a node shows the host.
 //
-// The host lives as long as the process. A libFuzzer process cannot unload
+// The host lives as long as the process: a libFuzzer process cannot unload
 // an instrumented library (its coverage counters would be left pointing at
-// unmapped memory), and the simulated host keeps every node and input it
-// ever made and finds a node by a linear search, so a node per input would
-// make each input slower than the one before. Nodes are therefore reused:
-// every input starts by bringing its nodes back to the state of a node just
-// placed (Harness::node), and a node is destroyed and replaced when the
-// input's hash says so (Harness::tidy) or when its list of inputs has grown
-// long. A failing input therefore replays the same way on its own, but for
-// the spare room of the multi node's stage list, which only ever grows.
+// unmapped memory). Nodes do not: every input places the nodes it drives
+// afresh (Harness::node) and ends by destroying them and having the host
+// forget their records, inputs, outputs and panels (Harness::endInput). So
+// each input starts from nodes just placed and replays the same way on its
+// own, and the host's lookups run over the nodes of the input at hand
+// alone. What the host keeps from one input to the next is its handler
+// activations, one pair more each time a target changes the host version
+// (Harness::configure).
 //
-// What still builds up is the host's record of inputs created and
-// destroyed, a few hundred bytes each. Run a target as run_fuzz.cmake does
-// (-detect_leaks=0 -entropic_scale_per_exec_time=1, see there), and for
+// Run a target as run_fuzz.cmake does (see there for its options), and for
 // runs much longer than the test suite's add -fork=1, so each job starts
 // with a fresh host.
 #ifndef KERROWBEND_FUZZ_HARNESS_H
@@ -47,9 +45,12 @@ inline constexpr std::size_t kNameField = 260;
 
 // The highest stage count the targets hand the multi node. The node sets no
 // bound of its own: a count of millions is honoured, at the cost of asking
-// the host for that many inputs, which says nothing new and would only slow
-// the run down.
-inline constexpr int32_t kMaxStages = 2000;
+// the host for that many inputs. Building and taking down n stages costs
+// the node on the order of n * n steps (each one is placed and found by
+// walking its list), so one count of 2,000 costs as much as hundreds of
+// whole inputs, while every count past a few growth steps of the list
+// reaches nothing new. 256 still spans fifty growths.
+inline constexpr int32_t kMaxStages = 256;
 
 // Reports a broken expectation and aborts, so libFuzzer keeps the input.
 [[noreturn, gnu::format(printf, 1, 2)]] void fail(const char *format, ...);
@@ -94,12 +95,8 @@ float anyFloat(Bytes &in, float limit);
 bool moderate(double value, double limit);
 
 // A stage count from the lowest int32 up to kMaxStages: mostly below 20,
-// often any negative value, now and then in the hundreds or thousands.
+// often any negative value, now and then in the hundreds.
 int32_t stageCount(Bytes &in);
-
-// A 64-bit FNV-1a hash of the input, to decide things such as retiring a
-// node the same way whenever the same input is run.
-uint64_t inputHash(const uint8_t *data, std::size_t size);
 
 // The scene every target shades in: objects "Cube" (four points, weight map
 // "Wmap"), "Ref" (whose forward axis a target may set) and "Other" (one
@@ -127,18 +124,15 @@ class Harness {
   hostsim::Host &host() { return host_; }
   const FixedScene &scene() const { return scene_; }
 
-  // The slot's node in the state of one just placed: nothing connected;
-  // the single node with empty names, invert 1 and no reference object;
-  // the multi node with a count of 1 and one stage. Makes the node (and
-  // builds its panel) when the slot is empty.
+  // Places a fresh node in the slot, destroying the node the slot held
+  // before, if any.
   hostsim::Node &node(Slot slot);
-  // The panel built for the slot's node; node(slot) comes first.
+  // The panel of the slot's node, built on first use; node(slot) comes
+  // first. Targets that never look at a panel do not pay for one.
   hostsim::PanelRecord &panel(Slot slot);
-  // Destroys the slot's node; the next node(slot) places a new one.
-  void retire(Slot slot);
-  // Retires every node whose list of inputs has grown long, and every node
-  // when asked.
-  void tidy(bool retireAll);
+  // Destroys every node placed since the last call, checking that each
+  // takes its panel with it, and has the host forget them.
+  void endInput();
 
   // Activates both handlers again when the host version (major * 10 +
   // minor) or the offer of an item table differs from the last activation.
@@ -147,6 +141,7 @@ class Harness {
  private:
   Harness();
   void activate();
+  void retire(Slot slot);
 
   hostsim::Host host_;
   FixedScene scene_;

@@ -225,6 +225,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   }
   checkResult(multi, shade(multi, spot), normal, !shadesAtAll || !anyStageUsable, moderateMulti);
 
-  harness.tidy(false);
+  harness.endInput();
   return 0;
 }

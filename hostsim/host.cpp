@@ -105,6 +105,7 @@ Node &Host::createNode(const std::string &name, const std::string &nodeName) {
   }
   nodes_.push_back(std::unique_ptr<Node>(new Node(*this, *activation, nodeName)));
   Node &node = *nodes_.back();
+  nodesById_.emplace(node.id(), &node);
   Error error = nullptr;
   node.instance_ = funcs->create(funcs->priv, node.id(), &error);
   if (error != nullptr) {
@@ -115,10 +116,17 @@ Node &Host::createNode(const std::string &name, const std::string &nodeName) {
 }
 
 Node *Host::findNode(NodeId id) const {
-  for (const auto &node : nodes_) {
-    if (node->id() == id) return node.get();
-  }
-  return nullptr;
+  const auto found = nodesById_.find(id);
+  return found != nodesById_.end() ? found->second : nullptr;
+}
+
+void Host::forgetDestroyed() {
+  std::erase_if(nodes_, [this](const std::unique_ptr<Node> &node) {
+    if (!node->destroyed()) return false;
+    nodesById_.erase(node->id());
+    return true;
+  });
+  panels_.forgetDestroyed();
 }
 
 void Host::newTime(int frame, double time) {

@@ -27,6 +27,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -140,11 +141,17 @@ class Host {
   // InstanceFuncs::create. Throws std::logic_error when the server was not
   // activated or installed no create.
   Node &createNode(const std::string &server, const std::string &nodeName);
-  // Every node placed, in order, also the destroyed ones.
+  // Every node placed and not forgotten, in order, also the destroyed ones.
   const std::vector<std::unique_ptr<Node>> &nodes() const { return nodes_; }
+  // The node behind id, or null; a forgotten node's id is no longer known.
   Node *findNode(NodeId id) const;
   // Sets the scene's time and frame, then calls every live node's newTime.
   void newTime(int frame, double time);
+  // Drops the records of destroyed nodes (with their inputs and outputs)
+  // and of destroyed panels, so a long run that places node after node
+  // keeps only what is alive. References to them dangle afterwards, and a
+  // later record may reuse a forgotten one's address, and so its id.
+  void forgetDestroyed();
 
  private:
   void destroyNodes();
@@ -166,6 +173,7 @@ class Host {
   std::unique_ptr<ModuleFile> module_;
   std::vector<std::unique_ptr<HandlerActivation>> activations_;
   std::vector<std::unique_ptr<Node>> nodes_;
+  std::unordered_map<NodeId, Node *> nodesById_;
 };
 
 }  // namespace hostsim

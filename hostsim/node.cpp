@@ -67,10 +67,34 @@ std::vector<std::string> Node::inputNames() const {
 }
 
 Input *Node::input(std::string_view name) const {
-  for (const auto &input : inputs_) {
-    if (!input->destroyed_ && input->name_ == name) return input.get();
+  const auto found = liveInputsByName_.find(name);
+  return found != liveInputsByName_.end() ? found->second : nullptr;
+}
+
+Input &Node::addInput(std::string name, int type, InputEventFunc event) {
+  inputs_.push_back(std::unique_ptr<Input>(new Input(this, std::move(name), type, event)));
+  Input &made = *inputs_.back();
+  inputsById_.emplace(made.id(), &made);
+  liveInputsByName_.emplace(made.name_, &made);
+  return made;
+}
+
+Input *Node::ownInput(InputId id) const {
+  const auto found = inputsById_.find(id);
+  return found != inputsById_.end() ? found->second : nullptr;
+}
+
+void Node::destroyInput(Input &input) {
+  if (input.destroyed_) return;
+  input.destroyed_ = true;
+  input.source_ = std::monostate{};
+  auto [at, end] = liveInputsByName_.equal_range(input.name_);
+  for (; at != end; ++at) {
+    if (at->second == &input) {
+      liveInputsByName_.erase(at);
+      break;
+    }
   }
-  return nullptr;
 }
 
 Output *Node::output(std::string_view name) const {
@@ -242,24 +266,16 @@ struct NodeServices {
     if (current->inputIdRefused(text)) return nullptr;
     Node *found = current->findNode(id);
     if (found == nullptr || found->destroyed_) return nullptr;
-    found->inputs_.push_back(std::unique_ptr<Input>(new Input(found, text, type, event)));
-    return found->inputs_.back()->id();
+    return found->addInput(text, type, event).id();
   }
 
   static void destroyInput(NodeId id, InputId input) {
     Node *found = node(id);
-    Input *own = nullptr;
-    if (found != nullptr) {
-      for (const auto &candidate : found->inputs_) {
-        if (candidate->id() == input) own = candidate.get();
-      }
-    }
+    Input *own = found != nullptr ? found->ownInput(input) : nullptr;
     if (Host *current = host()) {
       current->log().record("input.destroy", own != nullptr ? own->name_ : "(unknown)");
     }
-    if (own == nullptr) return;
-    own->destroyed_ = true;
-    own->source_ = std::monostate{};
+    if (own != nullptr) found->destroyInput(*own);
   }
 
   // Called from render threads: reads only, no lookups through the host's

@@ -12,9 +12,11 @@
 #include <array>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -141,7 +143,9 @@ class Node {
   const std::vector<std::unique_ptr<Output>> &outputs() const { return outputs_; }
   // The names of the live inputs, in creation order.
   std::vector<std::string> inputNames() const;
-  // The live input or output of that name, or null.
+  // The live input or output of that name (the first made, when several
+  // share it), or null. Inputs are found through an index of live names,
+  // so a node that has made thousands costs no more to look into.
   Input *input(std::string_view name) const;
   Output *output(std::string_view name) const;
 
@@ -184,6 +188,10 @@ class Node {
   friend struct NodeServices;
   Node(Host &host, HandlerActivation &activation, std::string name);
   Input &liveInput(std::string_view name);
+  Input &addInput(std::string name, int type, InputEventFunc event);
+  // The node's own input behind id, destroyed or not; null for a foreign id.
+  Input *ownInput(InputId id) const;
+  void destroyInput(Input &input);
   void fireEvent(Input &input, int event);
   const Output *firstOutput() const;
 
@@ -197,6 +205,9 @@ class Node {
   bool destroyed_ = false;
   std::vector<std::unique_ptr<Input>> inputs_;
   std::vector<std::unique_ptr<Output>> outputs_;
+  std::unordered_map<InputId, Input *> inputsById_;
+  // Live inputs only; among equal names in creation order.
+  std::multimap<std::string, Input *, std::less<>> liveInputsByName_;
 };
 
 // The node service tables; identical for every host.

@@ -122,6 +122,7 @@ struct PanelCalls {
     auto record = std::make_unique<PanelRecord>();
     record->type = type;
     record->controls = controls;
+    panels->panelsById_.emplace(record->id(), record.get());
     panels->panels_.push_back(std::move(record));
     return panels->panels_.back()->id();
   }
@@ -226,10 +227,16 @@ PanelService::PanelService(CallLog &log) : log_(log) {
 }
 
 PanelRecord *PanelService::find(PanelId id) const {
-  for (const auto &record : panels_) {
-    if (record->id() == id) return record.get();
-  }
-  return nullptr;
+  const auto found = panelsById_.find(id);
+  return found != panelsById_.end() ? found->second : nullptr;
+}
+
+void PanelService::forgetDestroyed() {
+  std::erase_if(panels_, [this](const std::unique_ptr<PanelRecord> &record) {
+    if (!record->destroyed) return false;
+    panelsById_.erase(record->id());
+    return true;
+  });
 }
 
 PanelRecord *PanelService::live(PanelId id) {

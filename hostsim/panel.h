@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "host/panel.h"
@@ -132,10 +133,14 @@ class PanelService {
   // create answers null while refused.
   void setCreateRefused(bool refused) { createRefused_ = refused; }
 
-  // Every panel made, in creation order, also the destroyed ones.
+  // Every panel made and not forgotten, in creation order, also the
+  // destroyed ones.
   const std::vector<std::unique_ptr<PanelRecord>> &panels() const { return panels_; }
-  // The panel behind id, destroyed or not; null for a foreign id.
+  // The panel behind id, destroyed or not; null for a foreign or forgotten
+  // id.
   PanelRecord *find(PanelId id) const;
+  // Drops the destroyed panels' records; references to them dangle.
+  void forgetDestroyed();
   // Calls on a foreign or destroyed panel; such a call changes nothing.
   int strayCalls() const { return strayCalls_; }
 
@@ -149,6 +154,7 @@ class PanelService {
   PanelFuncs table_{};
   bool createRefused_ = false;
   std::vector<std::unique_ptr<PanelRecord>> panels_;
+  std::unordered_map<PanelId, PanelRecord *> panelsById_;
   int strayCalls_ = 0;
 };
 

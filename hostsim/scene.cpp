@@ -198,6 +198,7 @@ struct SceneServices {
     const SceneObject *object = owner(mesh);
     if (object == nullptr) return 0;
     object->scene_->log_.record("mesh.pointValue");
+    if (point == nullptr) object->scene_->nullPointQueries_.fetch_add(1, std::memory_order_relaxed);
     const auto *map = reinterpret_cast<const WeightMap *>(vmap);
     if (map == nullptr || map->object_ != object) return 0;
     const std::optional<float> found = map->value(point);

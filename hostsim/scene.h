@@ -13,6 +13,7 @@
 #define KERROWBEND_HOSTSIM_SCENE_H
 
 #include <array>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -137,6 +138,10 @@ class Scene {
   void setMeshInfoRefused(bool refused) { meshInfoRefused_ = refused; }
   // Hands out MeshInfo records whose destroy (release) entry is null.
   void setMeshReleaseAvailable(bool available) { meshReleaseAvailable_ = available; }
+  // Calls of MeshInfo::pointVMapValue handed a null point id. This host
+  // answers them with no value, but a host may read through the id
+  // unchecked, so a module must never hand one. [thread-safe]
+  long nullPointQueries() const { return nullPointQueries_.load(); }
 
   void setTime(double time) { timeInfo_.time = time; }
   void setFrame(int frame) { timeInfo_.frame = frame; }
@@ -169,6 +174,7 @@ class Scene {
   std::vector<const char *> mapNames_;  // what numVMaps and vmapName answer
   std::vector<std::unique_ptr<std::string>> keptTexts_;
 
+  std::atomic<long> nullPointQueries_{0};
   bool meshInfoRefused_ = false;
   bool meshReleaseAvailable_ = true;
 

@@ -17,22 +17,22 @@ namespace {
 // never evaluates its reference.
 Vector dragThroughStages(const SlotList &stages, NodalAccess &na, Vector normal) {
   const NodeInputFuncs &inputs = *hostServices.inputFuncs;
-  for (int32_t i = 0; i < stages.count; ++i) {
-    const auto *stage = static_cast<const InputPair *>(payloadAt(&stages, i));
+  forEachPayload(stages, [&](const void *payload) {
+    const auto *stage = static_cast<const InputPair *>(payload);
     // A stage the host gave no id for an input is never asked about.
     if (stage == nullptr || stage->weightInput == nullptr || stage->referenceInput == nullptr) {
-      continue;
+      return;
     }
-    if (inputs.check(stage->weightInput) == 0) continue;
+    if (inputs.check(stage->weightInput) == 0) return;
     double weight = 0.0;
     inputs.evaluate(stage->weightInput, &na, &weight);
     // -0.0 compares equal too; NaN does not, and goes on into the drag.
-    if (weight == 0.0) continue;
-    if (inputs.check(stage->referenceInput) == 0) continue;
+    if (weight == 0.0) return;
+    if (inputs.check(stage->referenceInput) == 0) return;
     double reference[3] = {0.0, 0.0, 0.0};
     inputs.evaluate(stage->referenceInput, &na, reference);
     normal = dragNormal(normal, toVector(reference), weight);
-  }
+  });
   return normal;
 }
 

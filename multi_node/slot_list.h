@@ -53,6 +53,20 @@ void setPayloadAt(SlotList *list, int32_t position, void *payload);
 // null list. The payload is the caller's to release first.
 void removeLast(SlotList *list);
 
+// Calls visit(payload) for each element from the first to the last, in one
+// pass along the links, where a loop over payloadAt walks from the head for
+// every position. visit must not add or remove elements. The pass stops
+// after count elements, so even a chain whose links were damaged ends.
+template <typename Visit>
+void forEachPayload(const SlotList &list, Visit &&visit) {
+  int32_t slot = list.head;
+  for (int32_t visited = 0; visited < list.count && slot != kNoSlot; ++visited) {
+    const SlotEntry &entry = list.slots[slot];
+    visit(entry.payload);
+    slot = entry.next;
+  }
+}
+
 // Releases the slots array, then the record; payloads are left alone. A
 // null list is fine.
 void releaseSlotList(SlotList *list);

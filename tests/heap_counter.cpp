@@ -5,6 +5,7 @@
 #include "tests/heap_counter.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 
 // The C library's own allocator, under the names it exports for this.
@@ -47,6 +48,52 @@ void noteFree(const void *pointer) {
     frees.fetch_add(1, std::memory_order_relaxed);
   }
 }
+
+// The blocks calloc gave while a BalanceScope is open: an open-addressed
+// table of addresses, since the allocator may not allocate to keep track.
+// A released block's entry becomes a tombstone, so later probes pass it.
+constexpr std::size_t kTracked = heapcount::BalanceScope::kCapacity;
+const void *const kTombstone = &kTracked;
+std::atomic<bool> balancing{false};
+std::atomic<const void *> tracked[kTracked];
+std::atomic<std::size_t> blocksTaken{0};
+std::atomic<std::size_t> blocksReleased{0};
+std::atomic<bool> tableOverflowed{false};
+
+std::size_t firstProbe(const void *block) {
+  // Fibonacci hashing of the address without its alignment bits.
+  const auto bits = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(block) >> 4);
+  return static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15u) >> 50) % kTracked;
+}
+
+void follow(const void *block) {
+  if (block == nullptr || !balancing.load(std::memory_order_relaxed)) return;
+  std::size_t at = firstProbe(block);
+  for (std::size_t probes = 0; probes < kTracked; ++probes, at = (at + 1) % kTracked) {
+    const void *held = tracked[at].load();
+    if ((held == nullptr || held == kTombstone) &&
+        tracked[at].compare_exchange_strong(held, block)) {
+      blocksTaken.fetch_add(1, std::memory_order_relaxed);
+      return;
+    }
+  }
+  tableOverflowed.store(true);
+}
+
+// True when block was followed, and is no longer.
+bool unfollow(const void *block) {
+  if (block == nullptr || !balancing.load(std::memory_order_relaxed)) return false;
+  std::size_t at = firstProbe(block);
+  for (std::size_t probes = 0; probes < kTracked; ++probes, at = (at + 1) % kTracked) {
+    const void *held = tracked[at].load();
+    if (held == nullptr) return false;
+    if (held == block && tracked[at].compare_exchange_strong(held, kTombstone)) {
+      blocksReleased.fetch_add(1, std::memory_order_relaxed);
+      return true;
+    }
+  }
+  return false;
+}
 }  // namespace
 
 // Default visibility: the build hides symbols by default, and a hidden
@@ -62,12 +109,17 @@ INTERPOSE void *malloc(std::size_t size) {
 INTERPOSE void *calloc(std::size_t n, std::size_t size) {
   note();
   if (refuse(true)) return nullptr;
-  return __libc_calloc(n, size);
+  void *block = __libc_calloc(n, size);
+  follow(block);
+  return block;
 }
 INTERPOSE void *realloc(void *pointer, std::size_t size) {
   note();
   if (refuse()) return nullptr;  // the block passed in stays valid
-  return __libc_realloc(pointer, size);
+  void *block = __libc_realloc(pointer, size);
+  // A followed block that moves is released and taken anew.
+  if (block != nullptr && block != pointer && unfollow(pointer)) follow(block);
+  return block;
 }
 INTERPOSE void *aligned_alloc(std::size_t alignment, std::size_t size) {
   note();
@@ -83,6 +135,7 @@ INTERPOSE int posix_memalign(void **out, std::size_t alignment, std::size_t size
 }
 INTERPOSE void free(void *pointer) {
   noteFree(pointer);
+  unfollow(pointer);
   __libc_free(pointer);
 }
 }
@@ -114,5 +167,21 @@ bool FailScope::failed() const { return refused.load(); }
 std::size_t FailScope::allocations() const { return attempts.load(); }
 
 std::size_t FailScope::releases() const { return frees.load(); }
+
+BalanceScope::BalanceScope() {
+  for (auto &entry : tracked) entry.store(nullptr);
+  blocksTaken.store(0);
+  blocksReleased.store(0);
+  tableOverflowed.store(false);
+  balancing.store(true);
+}
+
+BalanceScope::~BalanceScope() { balancing.store(false); }
+
+std::size_t BalanceScope::taken() const { return blocksTaken.load(); }
+
+std::size_t BalanceScope::released() const { return blocksReleased.load(); }
+
+bool BalanceScope::overflowed() const { return tableOverflowed.load(); }
 
 }  // namespace heapcount

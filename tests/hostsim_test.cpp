@@ -838,6 +838,46 @@ TEST(Nodes, ARefusedInputIsLoggedButNeverMade) {
   EXPECT_EQ(host.createNode(facts::kSingle, "Kerrowbend (2)").inputs().size(), 2u);
 }
 
+// Inputs are found through indexes by id and by live name; what an index
+// keeps after a destroy, or after the host forgets a node, must match what
+// a search of every record would find.
+TEST(Nodes, IndexesFollowDestroysAndForgottenNodes) {
+  Host host(KERROWBEND_MODULE_PATH);
+  ASSERT_EQ(host.activateHandler("Kerrowbend"), 0);
+  auto *inputs = static_cast<NodeInputFuncs *>(host.lookup("NodeInputFuncs 3"));
+  Node &gone = host.createNode("Kerrowbend", "Kerrowbend (1)");
+  Node &kept = host.createNode("Kerrowbend", "Kerrowbend (2)");
+  const InputId first = gone.input("Weight")->id();
+  const InputId second = inputs->create(gone.id(), CONNECTION_SCALAR, "Weight", nullptr);
+  EXPECT_EQ(gone.input("Weight")->id(), first) << "the first made of equal names";
+  inputs->destroy(gone.id(), first);
+  EXPECT_EQ(gone.input("Weight")->id(), second);
+  inputs->destroy(gone.id(), second);
+  EXPECT_EQ(gone.input("Weight"), nullptr);
+
+  host.log().clear();
+  inputs->destroy(gone.id(), kept.input("Weight")->id());
+  EXPECT_EQ(host.log().withPrefix("input.destroy"),
+            std::vector<std::string>{"input.destroy (unknown)"});
+  EXPECT_NE(kept.input("Weight"), nullptr) << "another node's input is left alone";
+
+  PanelId panels[2] = {};
+  for (Node *node : {&gone, &kept}) {
+    InterfaceRecord record{node->instance(), nullptr, nullptr, nullptr};
+    ASSERT_EQ(host.activateInterface("Kerrowbend", 4, &record), 0);
+    panels[node == &kept ? 1 : 0] = record.panel;
+  }
+  const NodeId goneId = gone.id();
+  gone.destroy();
+  host.forgetDestroyed();
+  EXPECT_EQ(host.findNode(goneId), nullptr);
+  EXPECT_EQ(host.findNode(kept.id()), &kept);
+  EXPECT_EQ(host.nodes().size(), 1u);
+  EXPECT_EQ(host.panels().find(panels[0]), nullptr);
+  EXPECT_NE(host.panels().find(panels[1]), nullptr);
+  EXPECT_EQ(inputs->create(goneId, CONNECTION_SCALAR, "Weight", nullptr), nullptr);
+}
+
 // Many render threads evaluate one instance at once; each must get its own
 // value back.
 TEST(Nodes, ConcurrentEvaluationsEachGetTheirOwnValue) {

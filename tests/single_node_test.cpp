@@ -8,8 +8,10 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -581,6 +583,29 @@ TEST_F(ReferenceLookupTest, KeepsUsingARemovedObjectUntilTheNextNewTime) {
   host.log().clear();
   EXPECT_TRUE(near(shaded(), kUp));
   EXPECT_EQ(host.log().count("item.param 4"), 0u);
+}
+
+// Whatever empties the name, the next new time must drop the object found
+// before, rather than keep dragging toward it.
+TEST_F(ReferenceLookupTest, ANameEmptiedAnyWayDropsTheObjectAtTheNextNewTime) {
+  addObject("Cube", {1.0, 0.0, 0.0});
+  InterfaceRecord record{node->instance(), nullptr, nullptr, nullptr};
+  ASSERT_EQ(host.activateInterface(kSingle, 4, &record), 0);
+  const hostsim::PanelRecord &panel = *host.panels().find(record.panel);
+  hostsim::Node &unnamed = host.createNode(kSingle, "unnamed");
+  const std::pair<const char *, std::function<void()>> clears[] = {
+      {"a load", [&] { useReference(*node, ""); }},
+      {"the panel", [&] { panel.setString(0x8001, ""); }},
+      {"a copy", [&] { ASSERT_EQ(node->copyFrom(unnamed), nullptr); }},
+  };
+  for (const auto &[how, clear] : clears) {
+    useReference(*node, "Cube");
+    host.newTime(0, 0.0);
+    ASSERT_TRUE(near(shaded(), {1.0, 0.0, 0.0})) << how;
+    clear();
+    host.newTime(1, 1.0);
+    EXPECT_TRUE(near(shaded(), kUp)) << "name emptied by " << how;
+  }
 }
 
 TEST_F(ReferenceLookupTest, AnEmptyNameLooksNothingUpEvenWhenAnObjectHasNoName) {

@@ -1,5 +1,6 @@
 // Tests of the stage list: growth and slot reuse, bad inputs, a chain out of
-// slot order, a long random run against a vector, and refused allocations.
+// slot order (by position and by visit), a long random run against a vector, and refused
+// allocations.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -64,6 +65,13 @@ std::vector<int32_t> walk(const SlotList &l) {
   return std::cmp_equal(chain.size(), l.count) && taken == l.count ? chain : std::vector{-1};
 }
 
+// The payloads forEachPayload hands out, in the order it hands them.
+std::vector<void *> visitAll(const SlotList &l) {
+  std::vector<void *> seen;
+  forEachPayload(l, [&](void *payload) { seen.push_back(payload); });
+  return seen;
+}
+
 TEST(SlotList, GrowsByFiveReusesLowestFreeSlotAndNeverShrinks) {
   EXPECT_EQ(listOf(-1, 0)->capacity, 5) << "a negative size counts as 0";
   ListPtr list = listOf(1, 6);
@@ -114,6 +122,11 @@ TEST(SlotList, PositionsFollowLinksNotSlotIndexes) {
   list->head = 5;
   ASSERT_EQ(walk(*list), order);
   for (int i = 0; i < 6; ++i) EXPECT_EQ(payloadAt(list.get(), i), token(i)) << "position " << i;
+  EXPECT_EQ(visitAll(*list),
+            (std::vector<void *>{token(0), token(1), token(2), token(3), token(4), token(5)}));
+  list->slots[3].next = 5;  // a loop back to the head: the visit still stops at count
+  EXPECT_EQ(visitAll(*list).size(), 6U);
+  list->slots[3].next = kNoSlot;
   setPayloadAt(list.get(), 2, token(20));
   EXPECT_EQ(list->slots[0].payload, token(20));
 
@@ -151,6 +164,7 @@ TEST(SlotList, RandomRunMatchesVector) {
     ASSERT_EQ(walk(*list), firstSlots(model.size()));
     ASSERT_EQ(list->capacity, capacity);
     for (std::size_t k = 0; k < model.size(); ++k) ASSERT_EQ(list->slots[k].payload, model[k]);
+    ASSERT_EQ(visitAll(*list), model);
   }
   EXPECT_GT(capacity, 300);
 }
