@@ -75,18 +75,18 @@ const EvalSetup kEvalSetups[] = {
     {kSingle, "inputs connected",
      [](Host & /*host*/, Node &node, const PanelRecord &panel) {
        panel.setInt(kInvertId, 0);
-       node.connect("Reference Normal", referenceFromSpot);
-       node.connect("Weight", weightFromSpot);
+       node.connect(kReferenceInput, referenceFromSpot);
+       node.connect(kWeightInput, weightFromSpot);
      }},
     {kMulti, "three stages connected",
      [](Host & /*host*/, Node &node, const PanelRecord &panel) {
        panel.editInt(kInputSizeId, 3);
-       node.connect("Reference Normal 1", Vec3{0.0, 1.0, 0.0});
-       node.connect("Weight 1", weightFromSpot);
-       node.connect("Reference Normal 2", referenceFromSpot);
-       node.connect("Weight 2", 0.5);
-       node.connect("Reference Normal 3", Vec3{-3.0, 0.5, 2.0});
-       node.connect("Weight 3", -1.5);
+       node.connect(stageReferenceInput(1), Vec3{0.0, 1.0, 0.0});
+       node.connect(stageWeightInput(1), weightFromSpot);
+       node.connect(stageReferenceInput(2), referenceFromSpot);
+       node.connect(stageWeightInput(2), 0.5);
+       node.connect(stageReferenceInput(3), Vec3{-3.0, 0.5, 2.0});
+       node.connect(stageWeightInput(3), -1.5);
      }},
 };
 

@@ -272,9 +272,9 @@ struct Connector {
 
 std::vector<Connector> madeInputs(const std::string &server) {
   if (server == kSingle) {
-    return {{"Reference Normal", CONNECTION_VECTOR}, {"Weight", CONNECTION_SCALAR}};
+    return {{kReferenceInput, CONNECTION_VECTOR}, {kWeightInput, CONNECTION_SCALAR}};
   }
-  return {{"Reference Normal 1", CONNECTION_VECTOR}, {"Weight 1", CONNECTION_SCALAR}};
+  return {{stageReferenceInput(1), CONNECTION_VECTOR}, {stageWeightInput(1), CONNECTION_SCALAR}};
 }
 
 std::string listed(const std::vector<Connector> &connectors) {
@@ -309,7 +309,7 @@ void checkCreateDestroyMany(const std::string &modulePath) {
         for (const auto &output : node.outputs()) {
           outputs.push_back({output->name(), output->connectionType()});
         }
-        const std::vector<Connector> expectedOutputs = {{"World Normal", CONNECTION_VECTOR}};
+        const std::vector<Connector> expectedOutputs = {{kOutput, CONNECTION_VECTOR}};
         if (inputs != madeInputs(server) || outputs != expectedOutputs) {
           fail(name + ": expected create to make the inputs " + listed(madeInputs(server)) +
                " and the output " + listed(expectedOutputs) + ", but it made " + listed(inputs) +

@@ -14,6 +14,10 @@
 namespace kerrowbend_host {
 
 using hostsim::LoadOptions;
+using hostsim::facts::kCountBlock;
+using hostsim::facts::kInvertBlock;
+using hostsim::facts::kObjectBlock;
+using hostsim::facts::kWeightMapBlock;
 
 namespace {
 
@@ -79,11 +83,11 @@ struct KnownBlock {
 
 std::vector<KnownBlock> knownBlocks(const std::string &server) {
   if (server == kSingle) {
-    return {{hostsim::blockId("ROBJ"), "Object", false},
-            {hostsim::blockId("INVT"), "Invert", true},
-            {hostsim::blockId("WMAP"), "WeightMap", false}};
+    return {{kObjectBlock.id, kObjectBlock.token, false},
+            {kInvertBlock.id, kInvertBlock.token, true},
+            {kWeightMapBlock.id, kWeightMapBlock.token, false}};
   }
-  return {{hostsim::blockId("INUM"), "Num", true}};
+  return {{kCountBlock.id, kCountBlock.token, true}};
 }
 
 // Integers a damaged file may hold. The stage count has no bound, so a
@@ -258,13 +262,13 @@ void checkLoadedLongNames(const std::string &modulePath) {
       const std::string who = std::string(kSingle) + ", " + formName(form) +
                               " data with names of " + std::to_string(length) + " characters";
       hostsim::BlockWriter writer(form);
-      writer.begin(hostsim::blockId("ROBJ"), "Object");
+      writer.begin(kObjectBlock.id, kObjectBlock.token);
       writer.writeString(name);
       writer.end();
-      writer.begin(hostsim::blockId("INVT"), "Invert");
+      writer.begin(kInvertBlock.id, kInvertBlock.token);
       writer.writeInt(1);
       writer.end();
-      writer.begin(hostsim::blockId("WMAP"), "WeightMap");
+      writer.begin(kWeightMapBlock.id, kWeightMapBlock.token);
       writer.writeString(name);
       writer.end();
       const auto host = openHost(modulePath);

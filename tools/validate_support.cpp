@@ -118,8 +118,8 @@ namespace {
 std::vector<std::string> stageInputs(int count) {
   std::vector<std::string> names;
   for (int k = 1; k <= count; ++k) {
-    names.push_back("Reference Normal " + std::to_string(k));
-    names.push_back("Weight " + std::to_string(k));
+    names.push_back(stageReferenceInput(k));
+    names.push_back(stageWeightInput(k));
   }
   return names;
 }
@@ -133,7 +133,7 @@ std::string stageProblem(const Node &node, int count) {
     return "expected the inputs " + joined(expected) + ", but the node has " + joined(names);
   }
   for (const std::string &name : names) {
-    const int wanted = name.starts_with("Weight") ? CONNECTION_SCALAR : CONNECTION_VECTOR;
+    const int wanted = name.starts_with(kWeightInput) ? CONNECTION_SCALAR : CONNECTION_VECTOR;
     if (node.input(name)->connectionType() != wanted) {
       return "expected input " + shown(name) + " of connection type " + std::to_string(wanted) +
              ", but it has " + std::to_string(node.input(name)->connectionType());
