@@ -183,6 +183,13 @@ const std::vector<std::string> kChecks = {
     "panel/get-set-every-id",
     "panel/long-names",
     "panel/input-size-edits",
+    "known/single-inputs",
+    "known/degenerate-references",
+    "known/reference-object",
+    "known/weight-map",
+    "known/multi-stages",
+    "known/outside-scene",
+    "known/pass-through",
     "eval/finite-results",
     "eval/threads-match-serial",
 };
@@ -200,23 +207,27 @@ TEST(ValidateTest, PassesEveryCheckOnTheBuiltModule) {
   EXPECT_TRUE(scratch.leftInTmp().empty());
 }
 
-// A module with one fault planted, and the checks that must catch it.
+// A module with one fault planted (tests/broken_modules/NAME.p), and the
+// checks that must catch it.
 struct BrokenModule {
-  const char *label;
-  const char *path;
+  const char *name;
   std::set<std::string> failing;
   const char *sentenceSays;  // what each failure sentence mentions
   std::vector<std::string> options;
 };
 
-void PrintTo(const BrokenModule &module, std::ostream *os) { *os << module.label; }
+void PrintTo(const BrokenModule &module, std::ostream *os) { *os << module.name; }
+
+std::string brokenModulePath(const char *name) {
+  return std::string(BROKEN_MODULES_DIR) + "/" + name + ".p";
+}
 
 class BrokenModuleTest : public ::testing::TestWithParam<BrokenModule> {};
 
 TEST_P(BrokenModuleTest, FailsExactlyTheChecksThatCatchTheFault) {
   const BrokenModule &module = GetParam();
   Scratch scratch;
-  std::vector<std::string> args = {"validate", module.path};
+  std::vector<std::string> args = {"validate", brokenModulePath(module.name)};
   args.insert(args.end(), module.options.begin(), module.options.end());
   const ToolRun run = runTool(args, scratch);
   EXPECT_EQ(run.exitCode, 1) << run;
@@ -235,27 +246,48 @@ TEST_P(BrokenModuleTest, FailsExactlyTheChecksThatCatchTheFault) {
   EXPECT_TRUE(scratch.leftInTmp().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    , BrokenModuleTest,
-    ::testing::Values(
-        BrokenModule{"NameOverflow", NAME_OVERFLOW_MODULE, {"panel/long-names"}, "field", {}},
-        BrokenModule{
-            "SaveLoadMismatch",
-            SAVE_LOAD_MISMATCH_MODULE,
-            {"state/save-load-save-binary", "state/save-load-save-text", "state/damaged-loads"},
-            "save",
-            {}},
-        BrokenModule{"EvalCrash",
-                     EVAL_CRASH_MODULE,
-                     {"eval/finite-results", "eval/threads-match-serial"},
-                     "its process",
-                     {}},
-        BrokenModule{"LoadHang",
-                     LOAD_HANG_MODULE,
-                     {"state/damaged-loads"},
-                     "within 5 s",
-                     {"--time-limit", "5"}}),
-    [](const auto &info) { return std::string(info.param.label); });
+const BrokenModule kBrokenModules[] = {
+    {"name_overflow_module", {"panel/long-names"}, "field", {}},
+    {"save_load_mismatch_module",
+     {"state/save-load-save-binary", "state/save-load-save-text", "state/damaged-loads"},
+     "save",
+     {}},
+    {"eval_crash_module",
+     {"known/single-inputs", "known/degenerate-references", "known/reference-object",
+      "known/weight-map", "known/outside-scene", "known/pass-through", "eval/finite-results",
+      "eval/threads-match-serial"},
+     "its process",
+     {}},
+    {"load_hang_module", {"state/damaged-loads"}, "within 5 s", {"--time-limit", "5"}},
+    {"drag_away_module",
+     {"known/single-inputs", "known/reference-object", "known/weight-map", "known/multi-stages"},
+     "expected World Normal",
+     {}},
+    {"drag_half_module",
+     {"known/single-inputs", "known/degenerate-references", "known/reference-object",
+      "known/weight-map", "known/multi-stages"},
+     "expected World Normal",
+     {}},
+    {"drag_nan_z_module",
+     {"known/single-inputs", "known/degenerate-references", "known/reference-object",
+      "known/multi-stages", "eval/finite-results"},
+     "nan)",
+     {}},
+    {"ignores_invert_module",
+     {"known/single-inputs", "known/reference-object"},
+     "Invert Vector on",
+     {}},
+    {"outside_unset_module", {"known/outside-scene"}, "set it 0 times", {}},
+    {"reverse_stages_module", {"known/multi-stages"}, "stage", {}},
+    {"sets_twice_module",
+     {"known/degenerate-references", "known/multi-stages", "known/outside-scene",
+      "known/pass-through", "eval/finite-results"},
+     "set it 2 times",
+     {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(, BrokenModuleTest, ::testing::ValuesIn(kBrokenModules),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // ---- files that are no module ---------------------------------------------------
 

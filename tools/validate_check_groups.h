@@ -28,6 +28,15 @@ void checkGetSetEveryId(const std::string &modulePath);
 void checkPanelLongNames(const std::string &modulePath);
 void checkInputSizeEdits(const std::string &modulePath);
 
+// validate_known_checks.cpp
+void checkKnownSingleInputs(const std::string &modulePath);
+void checkKnownDegenerateReferences(const std::string &modulePath);
+void checkKnownReferenceObject(const std::string &modulePath);
+void checkKnownWeightMap(const std::string &modulePath);
+void checkKnownMultiStages(const std::string &modulePath);
+void checkKnownOutsideScene(const std::string &modulePath);
+void checkKnownPassThrough(const std::string &modulePath);
+
 // validate_eval_checks.cpp
 void checkFiniteResults(const std::string &modulePath);
 void checkThreadsMatchSerial(const std::string &modulePath);

@@ -27,6 +27,13 @@ const ValidateCheck kChecks[] = {
     {"panel/get-set-every-id", checkGetSetEveryId},
     {"panel/long-names", checkPanelLongNames},
     {"panel/input-size-edits", checkInputSizeEdits},
+    {"known/single-inputs", checkKnownSingleInputs},
+    {"known/degenerate-references", checkKnownDegenerateReferences},
+    {"known/reference-object", checkKnownReferenceObject},
+    {"known/weight-map", checkKnownWeightMap},
+    {"known/multi-stages", checkKnownMultiStages},
+    {"known/outside-scene", checkKnownOutsideScene},
+    {"known/pass-through", checkKnownPassThrough},
     {"eval/finite-results", checkFiniteResults},
     {"eval/threads-match-serial", checkThreadsMatchSerial},
 };
