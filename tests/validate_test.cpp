@@ -236,6 +236,7 @@ TEST_P(BrokenModuleTest, FailsExactlyTheChecksThatCatchTheFault) {
   for (const auto &[name, sentence] : report.failed) {
     failed.insert(name);
     EXPECT_NE(sentence.find(module.sentenceSays), std::string::npos) << name << ": " << sentence;
+    EXPECT_NE(sentence.find("expected"), std::string::npos) << name << ": " << sentence;
   }
   EXPECT_EQ(failed, module.failing) << run;
   // The run went on past every failure: all the other checks passed.
@@ -288,6 +289,130 @@ const BrokenModule kBrokenModules[] = {
 
 INSTANTIATE_TEST_SUITE_P(, BrokenModuleTest, ::testing::ValuesIn(kBrokenModules),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// ---- choosing checks, and where the results go ---------------------------------
+
+// A run with options, and what it must print: the checks run, in order,
+// with those expected to fail.
+struct OptionRun {
+  const char *label;
+  std::vector<std::string> args;  // after "validate"; MODULE stands for the module
+  const char *module;             // a broken module's name, or null for the built one
+  std::vector<std::string> run;
+  std::set<std::string> failing;
+};
+
+void PrintTo(const OptionRun &run, std::ostream *os) { *os << run.label; }
+
+class ValidateOptionTest : public ::testing::TestWithParam<OptionRun> {};
+
+std::vector<std::string> checksOfGroup(const std::string &group) {
+  std::vector<std::string> names;
+  for (const std::string &name : kChecks) {
+    if (name.starts_with(group)) names.push_back(name);
+  }
+  return names;
+}
+
+TEST_P(ValidateOptionTest, RunsTheChosenChecksInOrder) {
+  const OptionRun &option = GetParam();
+  Scratch scratch;
+  const std::string module =
+      option.module != nullptr ? brokenModulePath(option.module) : KERROWBEND_MODULE_PATH;
+  std::vector<std::string> args = {"validate"};
+  for (const std::string &arg : option.args) args.push_back(arg == "MODULE" ? module : arg);
+  const ToolRun run = runTool(args, scratch);
+  EXPECT_EQ(run.exitCode, option.failing.empty() ? 0 : 1) << run;
+  std::vector<std::string> ran;
+  std::set<std::string> failed;
+  for (const std::string &line : lines(run.out)) {
+    for (const char *mark : {"PASS ", "FAIL "}) {
+      if (!line.starts_with(mark)) continue;
+      const std::string name = line.substr(5, line.find(": ") - 5);
+      ran.push_back(name);
+      if (line.starts_with("FAIL ")) failed.insert(name);
+    }
+  }
+  EXPECT_EQ(ran, option.run) << run;
+  EXPECT_EQ(failed, option.failing) << run;
+  EXPECT_EQ(parseReport(run.out).summary,
+            countLine(option.run.size() - option.failing.size(), option.failing.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , ValidateOptionTest,
+    ::testing::Values(
+        OptionRun{
+            "OneCheck", {"--check", "instance/copy", "MODULE"}, nullptr, {"instance/copy"}, {}},
+        OptionRun{"AGroup", {"MODULE", "--check", "known/"}, nullptr, checksOfGroup("known/"), {}},
+        OptionRun{"TwoInRunOrder",
+                  {"--check", "eval/finite-results", "--check", "descriptor/tags", "MODULE"},
+                  nullptr,
+                  {"descriptor/tags", "eval/finite-results"},
+                  {}},
+        OptionRun{"InProcessFindsTheSameFaults",
+                  {"--in-process", "--check", "known/", "MODULE"},
+                  "reverse_stages_module",
+                  checksOfGroup("known/"),
+                  {"known/multi-stages"}}),
+    [](const auto &info) { return std::string(info.param.label); });
+
+TEST(ValidateListTest, NamesEveryCheckInRunOrderWithoutAModule) {
+  Scratch scratch;
+  const ToolRun run = runTool({"validate", "--list"}, scratch);
+  EXPECT_EQ(run.exitCode, 0) << run;
+  EXPECT_EQ(lines(run.out), kChecks);
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(ValidateListTest, RefusesAnUnknownCheckBeforeRunningAny) {
+  Scratch scratch;
+  for (const char *name : {"known", "known/nothing", "nothing/"}) {
+    const ToolRun run = runTool({"validate", "--check", name, KERROWBEND_MODULE_PATH}, scratch);
+    EXPECT_EQ(run.exitCode, 2) << run;
+    EXPECT_EQ(run.out, "") << run;
+    EXPECT_EQ(lines(run.err).size(), 1u) << run;
+    EXPECT_NE(run.err.find(std::string("'") + name + "'"), std::string::npos) << run;
+  }
+}
+
+// The JUnit file holds one test case per check run, a failure element with
+// the sentence (markup escaped) for each failed check, and the counts.
+TEST(ValidateJunitTest, WritesEveryCheckWithItsFailure) {
+  Scratch scratch;
+  const fs::path xml = scratch.path() / "results.xml";
+  const ToolRun run = runTool({"validate", "--junit", xml.string(), "--check", "known/",
+                               brokenModulePath("ignores_invert_module")},
+                              scratch);
+  EXPECT_EQ(run.exitCode, 1) << run;
+  const std::string text = readFile(xml);
+  const auto count = [&text](const std::string &what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+  const std::size_t checks = checksOfGroup("known/").size();
+  EXPECT_EQ(count("<testcase "), checks) << text;
+  EXPECT_EQ(count("<failure message=\"Kerrowbend, "), 2u) << text;
+  EXPECT_EQ(count("Reference Object &quot;Pointer&quot;"), 1u) << text;
+  EXPECT_NE(text.find("classname=\"known\" name=\"single-inputs\""), std::string::npos) << text;
+  EXPECT_NE(text.find("tests=\"" + std::to_string(checks) + "\" failures=\"2\""), std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("\"Pointer\""), std::string::npos) << "a quote left unescaped: " << text;
+}
+
+TEST(ValidateJunitTest, AFileThatCannotBeWrittenStopsTheRunBeforeAnyCheck) {
+  Scratch scratch;
+  const ToolRun run =
+      runTool({"validate", "--junit", (scratch.path() / "no/such/folder.xml").string(),
+               KERROWBEND_MODULE_PATH},
+              scratch);
+  EXPECT_EQ(run.exitCode, 1) << run;
+  EXPECT_EQ(run.out, "") << run;
+  EXPECT_EQ(lines(run.err).size(), 1u) << run;
+}
 
 // ---- files that are no module ---------------------------------------------------
 

@@ -7,6 +7,10 @@
 // checks live in a source of their own (see validate_check_groups.h).
 #include "tools/validate_checks.h"
 
+#include <algorithm>
+#include <iterator>
+#include <stdexcept>
+
 #include "tools/validate_check_groups.h"
 
 namespace kerrowbend_host {
@@ -41,5 +45,27 @@ const ValidateCheck kChecks[] = {
 }  // namespace
 
 std::span<const ValidateCheck> validateChecks() { return kChecks; }
+
+std::vector<const ValidateCheck *> selectChecks(const std::vector<std::string> &patterns) {
+  const auto named = [](const ValidateCheck &check, const std::string &pattern) {
+    const std::string name = check.name;
+    return pattern.ends_with('/') ? name.starts_with(pattern) : name == pattern;
+  };
+  for (const std::string &pattern : patterns) {
+    if (std::none_of(std::begin(kChecks), std::end(kChecks),
+                     [&](const ValidateCheck &check) { return named(check, pattern); })) {
+      throw std::invalid_argument("no check is named '" + pattern +
+                                  "' (see kerrowbend-host validate --list)");
+    }
+  }
+  std::vector<const ValidateCheck *> selected;
+  for (const ValidateCheck &check : kChecks) {
+    if (patterns.empty() || std::any_of(patterns.begin(), patterns.end(),
+                                        [&](const auto &p) { return named(check, p); })) {
+      selected.push_back(&check);
+    }
+  }
+  return selected;
+}
 
 }  // namespace kerrowbend_host
