@@ -191,7 +191,8 @@ const std::vector<std::string> kChecks = {
     "known/outside-scene",
     "known/pass-through",
     "eval/finite-results",
-    "eval/threads-match-serial",
+    "eval/threads-shared-instance",
+    "eval/threads-distinct-instances",
 };
 
 TEST(ValidateTest, PassesEveryCheckOnTheBuiltModule) {
@@ -256,7 +257,7 @@ const BrokenModule kBrokenModules[] = {
     {"eval_crash_module",
      {"known/single-inputs", "known/degenerate-references", "known/reference-object",
       "known/weight-map", "known/outside-scene", "known/pass-through", "eval/finite-results",
-      "eval/threads-match-serial"},
+      "eval/threads-shared-instance", "eval/threads-distinct-instances"},
      "its process",
      {}},
     {"load_hang_module", {"state/damaged-loads"}, "within 5 s", {"--time-limit", "5"}},
@@ -274,6 +275,10 @@ const BrokenModule kBrokenModules[] = {
       "known/multi-stages", "eval/finite-results"},
      "nan)",
      {}},
+    {"shared_scratch_module",
+     {"eval/threads-shared-instance", "eval/threads-distinct-instances"},
+     "what a serial run gave",
+     {}},
     {"ignores_invert_module",
      {"known/single-inputs", "known/reference-object"},
      "Invert Vector on",
@@ -282,8 +287,9 @@ const BrokenModule kBrokenModules[] = {
     {"reverse_stages_module", {"known/multi-stages"}, "stage", {}},
     {"sets_twice_module",
      {"known/degenerate-references", "known/multi-stages", "known/outside-scene",
-      "known/pass-through", "eval/finite-results"},
-     "set it 2 times",
+      "known/pass-through", "eval/finite-results", "eval/threads-shared-instance",
+      "eval/threads-distinct-instances"},
+     "2 times",
      {}},
 };
 

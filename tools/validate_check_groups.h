@@ -39,7 +39,8 @@ void checkKnownPassThrough(const std::string &modulePath);
 
 // validate_eval_checks.cpp
 void checkFiniteResults(const std::string &modulePath);
-void checkThreadsMatchSerial(const std::string &modulePath);
+void checkThreadsSharedInstance(const std::string &modulePath);
+void checkThreadsDistinctInstances(const std::string &modulePath);
 
 }  // namespace kerrowbend_host
 

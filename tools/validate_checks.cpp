@@ -39,7 +39,8 @@ const ValidateCheck kChecks[] = {
     {"known/outside-scene", checkKnownOutsideScene},
     {"known/pass-through", checkKnownPassThrough},
     {"eval/finite-results", checkFiniteResults},
-    {"eval/threads-match-serial", checkThreadsMatchSerial},
+    {"eval/threads-shared-instance", checkThreadsSharedInstance},
+    {"eval/threads-distinct-instances", checkThreadsDistinctInstances},
 };
 
 }  // namespace
