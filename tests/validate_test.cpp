@@ -169,6 +169,7 @@ std::string countLine(std::size_t passed, std::size_t failed) {
 
 // The checks a user of validate can count on, by name.
 const std::vector<std::string> kChecks = {
+    "file/exports",
     "descriptor/servers",
     "descriptor/tags",
     "activation/handler-versions",
@@ -285,6 +286,7 @@ const BrokenModule kBrokenModules[] = {
      {}},
     {"outside_unset_module", {"known/outside-scene"}, "set it 0 times", {}},
     {"reverse_stages_module", {"known/multi-stages"}, "stage", {}},
+    {"extra_export_module", {"file/exports"}, "kerrowbendDebugLevel", {}},
     {"sets_twice_module",
      {"known/degenerate-references", "known/multi-stages", "known/outside-scene",
       "known/pass-through", "eval/finite-results", "eval/threads-shared-instance",

@@ -17,6 +17,7 @@ namespace kerrowbend_host {
 namespace {
 
 const ValidateCheck kChecks[] = {
+    {"file/exports", checkExports},
     {"descriptor/servers", checkServers},
     {"descriptor/tags", checkTags},
     {"activation/handler-versions", checkHandlerVersions},

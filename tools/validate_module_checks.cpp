@@ -1,4 +1,5 @@
-// The checks of the module as a whole: descriptor/* (its server list and
+// The checks of the module as a whole: file/* (what the file exports),
+// descriptor/* (its server list and
 // each server's tags), activation/* (handler and interface activation for
 // every version, and without the services they need) and instance/*
 // (instances created, destroyed and copied).
@@ -6,16 +7,40 @@
 #include <cstdint>
 #include <cstring>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "hostsim/module_checks.h"
 #include "tools/validate_check_groups.h"
 #include "tools/validate_support.h"
 
 namespace kerrowbend_host {
 
 using hostsim::Service;
+
+// ---- the file ------------------------------------------------------------------
+
+void checkExports(const std::string &modulePath) {
+  std::vector<std::string> exported;
+  try {
+    exported = hostsim::exportedSymbols(modulePath);
+  } catch (const std::runtime_error &problem) {
+    fail(std::string("expected to read the module's dynamic symbol table, but ") + problem.what());
+  }
+  // Every shared library gets these from the linker and the C runtime,
+  // whatever its version script says.
+  static const std::set<std::string> kRuntime = {"_init", "_fini", "_edata", "_end", "__bss_start"};
+  std::vector<std::string> ours;
+  for (const std::string &name : exported) {
+    if (kRuntime.count(name) == 0) ours.push_back(name);
+  }
+  if (ours != std::vector<std::string>{"_mod_descrip"}) {
+    fail("expected the module to export exactly one symbol, _mod_descrip, but it exports " +
+         joined(ours));
+  }
+}
 
 // ---- descriptor -------------------------------------------------------------
 
