@@ -16,13 +16,14 @@ void checkHandlerVersions(const std::string &modulePath);
 void checkInterfaceVersions(const std::string &modulePath);
 void checkMissingServices(const std::string &modulePath);
 void checkCreateDestroyMany(const std::string &modulePath);
-void checkCopy(const std::string &modulePath);
 
 // validate_state_checks.cpp
 void checkSaveLoadSaveBinary(const std::string &modulePath);
 void checkSaveLoadSaveText(const std::string &modulePath);
 void checkDamagedLoads(const std::string &modulePath);
 void checkLoadedLongNames(const std::string &modulePath);
+void checkReferenceObjectOverTime(const std::string &modulePath);
+void checkCopy(const std::string &modulePath);
 
 // validate_panel_checks.cpp
 void checkGetSetEveryId(const std::string &modulePath);

@@ -13,6 +13,7 @@
 
 #include "tools/validate_check_groups.h"
 #include "tools/validate_expected_drag.h"
+#include "tools/validate_shading.h"
 #include "tools/validate_support.h"
 
 namespace kerrowbend_host {
@@ -21,128 +22,10 @@ using hostsim::Evaluation;
 
 namespace {
 
-// Close enough for a double computation of the same formula; far below
-// what any real fault moves.
-constexpr double kTolerance = 1e-12;
-
-std::string shownVec(const Vec3 &v) {
-  char text[120];
-  std::snprintf(text, sizeof text, "(%.15g, %.15g, %.15g)", v[0], v[1], v[2]);
-  return text;
-}
-
-Vec3 normalOf(const NodalAccess &spot) { return {spot.wNorm[0], spot.wNorm[1], spot.wNorm[2]}; }
-
-Evaluation evaluatedOnce(const std::string &which, const Node &node, const NodalAccess &spot) {
-  const Evaluation result = node.evaluate(spot);
-  if (!result.setOnce()) {
-    fail(which + ": expected evaluate to set World Normal exactly once for the normal " +
-         shownVec(normalOf(spot)) + ", but it set it " + std::to_string(result.setValueCalls) +
-         " times");
-  }
-  return result;
-}
-
-void expectWorldNormal(const std::string &which, const Node &node, const NodalAccess &spot,
-                       const Vec3 &expected) {
-  const Evaluation result = evaluatedOnce(which, node, spot);
-  for (std::size_t i = 0; i < 3; ++i) {
-    // Written so that NaN fails too.
-    if (!(std::fabs(result.value[i] - expected[i]) <= kTolerance)) {
-      fail(which + ": expected World Normal " + shownVec(expected) + " for the normal " +
-           shownVec(normalOf(spot)) + ", but it came " + shownVec(result.value));
-    }
-  }
-}
-
-void expectUnchanged(const std::string &which, const Node &node, const NodalAccess &spot) {
-  const Evaluation result = evaluatedOnce(which, node, spot);
-  if (result.value != normalOf(spot)) {
-    fail(which + ": expected the normal " + shownVec(normalOf(spot)) +
-         " handed on unchanged, but World Normal came " + shownVec(result.value));
-  }
-}
-
-Vec3 negated(const Vec3 &v) { return {-v[0], -v[1], -v[2]}; }
-Vec3 scaled(const Vec3 &v, double s) { return {v[0] * s, v[1] * s, v[2] * s}; }
-
-std::string weightText(double w) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", w);
-  return text;
-}
-
-// The shaded object, with four points painted in a weight map (the fourth
-// left unpainted), and an object whose forward axis can be the reference.
-struct KnownScene {
-  ItemId shaded;
-  std::array<PointId, 4> points;
-  std::array<float, 3> paint;
-  Vec3 pointerForward;
-};
-
-constexpr const char *kMap = "Paint";
-constexpr const char *kPointer = "Pointer";
-
-KnownScene buildScene(Host &host) {
-  hostsim::SceneObject &sphere = host.scene().addObject("Sphere");
-  KnownScene scene{sphere.id(), {}, {0.2F, 0.55F, 0.9F}, {0.3, -0.5, 0.8}};
-  for (std::size_t i = 0; i < scene.points.size(); ++i) {
-    scene.points[i] = sphere.addPoint();
-    if (i < scene.paint.size()) sphere.setWeight(kMap, scene.points[i], scene.paint[i]);
-  }
-  host.scene().addObject(kPointer).setForward(scene.pointerForward);
-  return scene;
-}
-
-NodalAccess spotOn(const KnownScene &scene, const Vec3 &normal) {
-  return hostsim::makeSpot(normal, scene.shaded);
-}
-
-// Random unit vectors; each pair drawn for a drag is kept clear of the
-// parallel cases.
-class Directions {
- public:
-  Vec3 unit() {
-    for (;;) {
-      const Vec3 v{gaussian_(random_), gaussian_(random_), gaussian_(random_)};
-      const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-      if (length > 1e-3) return scaled(v, 1.0 / length);
-    }
-  }
-  Vec3 clearOf(const Vec3 &other) {
-    for (;;) {
-      const Vec3 v = unit();
-      if (std::fabs(cosineBetween(v, other)) < 0.9) return v;
-    }
-  }
-  double weight() { return share_(random_); }
-
- private:
-  std::mt19937 random_{1994};
-  std::normal_distribution<double> gaussian_;
-  std::uniform_real_distribution<double> share_{-1.5, 2.5};
-};
-
 // The contract's worked example and its weights.
 constexpr Vec3 kExampleNormal = {0.0, 0.0, 1.0};
 constexpr Vec3 kExampleReference = {1.0, 0.0, 0.0};
 constexpr std::array<double, 5> kExampleWeights = {0.0, 0.5, 1.0, 2.0, -1.0};
-
-struct PlacedNode {
-  std::unique_ptr<Host> host;
-  KnownScene scene;
-  Node *node;
-  const PanelRecord *panel;
-};
-
-PlacedNode placeInScene(const std::string &modulePath, const char *server) {
-  PlacedNode placed{openHost(modulePath), {}, nullptr, nullptr};
-  placed.scene = buildScene(*placed.host);
-  placed.node = &placeNode(*placed.host, server);
-  placed.panel = &openPanel(*placed.host, *placed.node);
-  return placed;
-}
 
 // Plugs constants into the single node's inputs with invert as given; the
 // reference plugged is negated when invert is on, so the reference in
@@ -250,34 +133,18 @@ void checkKnownReferenceObject(const std::string &modulePath) {
 void checkKnownWeightMap(const std::string &modulePath) {
   PlacedNode placed = placeInScene(modulePath, kSingle);
   Node &node = *placed.node;
-  const KnownScene &scene = placed.scene;
   placed.panel->setInt(kInvertId, 0);
   placed.panel->setString(kWeightMapId, kMap);
   Directions directions;
-  std::uniform_real_distribution<float> share(0.0F, 1.0F);
   std::mt19937 random(4);
   for (int i = 0; i < 40; ++i) {
-    // Some spots lack vertices, and the fourth point has no value in the map.
-    std::array<PointId, 4> points = scene.points;
-    if (i % 3 == 1) points[1] = nullptr;
-    if (i % 4 == 2) points[0] = nullptr;
-    std::array<float, 4> shares = {share(random), share(random), share(random), share(random)};
-    double weight = 0.0;
-    for (std::size_t k = 0; k < points.size(); ++k) {
-      // Each vertex's value times its barycentric weight, as single floats.
-      if (points[k] != nullptr && k < scene.paint.size()) weight += scene.paint[k] * shares[k];
-    }
     const Vec3 normal = directions.unit();
     const Vec3 reference = directions.clearOf(normal);
     node.connect(kReferenceInput, reference);
-    NodalAccess spot = spotOn(scene, normal);
-    for (std::size_t k = 0; k < points.size(); ++k) {
-      spot.verts[k] = points[k];
-      spot.weights[k] = shares[k];
-    }
+    const PaintedSpot painted = paintedSpot(placed.scene, normal, i, random);
     expectWorldNormal(std::string(kSingle) + ", weight map " + shown(kMap) +
-                          " sampled to the weight " + weightText(weight),
-                      node, spot, expectedDrag(normal, reference, weight));
+                          " sampled to the weight " + weightText(painted.weight),
+                      node, painted.spot, expectedDrag(normal, reference, painted.weight));
   }
 }
 

@@ -1,8 +1,7 @@
 // The checks of the module as a whole: file/* (what the file exports),
-// descriptor/* (its server list and
-// each server's tags), activation/* (handler and interface activation for
-// every version, and without the services they need) and instance/*
-// (instances created, destroyed and copied).
+// descriptor/* (its server list and each server's tags), activation/*
+// (handler and interface activation for every version, and without the
+// services they need) and instance/* (instances created and destroyed).
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -357,29 +356,6 @@ void checkCreateDestroyMany(const std::string &modulePath) {
     if (host->panels().strayCalls() != 0) {
       fail(name + ": expected calls to the panel service only for panels that exist, but " +
            std::to_string(host->panels().strayCalls()) + " were for others");
-    }
-  }
-}
-
-void checkCopy(const std::string &modulePath) {
-  for (const char *server : kNodes) {
-    const std::string name = server;
-    const auto host = openHost(modulePath);
-    Node &source = placeNode(*host, server);
-    configure(source, openPanel(*host, source));
-    Node &copy = placeNode(*host, server);
-    const Error error = copy.copyFrom(source);
-    if (error != nullptr) {
-      fail(name + ": expected copy to report no error, but it reported " + shown(error));
-    }
-    const std::string original = saveChecked(source, BlockForm::Binary);
-    const std::string copied = saveChecked(copy, BlockForm::Binary);
-    if (copied != original) {
-      fail(name + ": expected a copy to save what its source saves, but " +
-           firstDifference(original, copied));
-    }
-    if (name == kMulti) {
-      failOnProblem(name + ": after copying a node of 3 stages, ", stageProblem(copy, 3));
     }
   }
 }
