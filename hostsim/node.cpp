@@ -259,6 +259,7 @@ struct NodeServices {
     }
     if (own == nullptr) return;
     own->destroyed_ = true;
+    ++own->destroyCalls_;
     own->source_ = std::monostate{};
   }
 

@@ -140,6 +140,7 @@ ToolRun runTool(const std::vector<std::string> &args, const Scratch &scratch) {
 struct Report {
   std::set<std::string> passed;
   std::map<std::string, std::string> failed;
+  std::set<std::string> skipped;
   std::string summary;
   std::vector<std::string> stray;  // lines of no known form
 };
@@ -149,6 +150,8 @@ Report parseReport(const std::string &out) {
   for (const std::string &line : lines(out)) {
     if (line.starts_with("PASS ")) {
       report.passed.insert(line.substr(5));
+    } else if (line.starts_with("SKIP ") && line.find(": ") != std::string::npos) {
+      report.skipped.insert(line.substr(5, line.find(": ") - 5));
     } else if (line.starts_with("FAIL ") && line.find(": ") != std::string::npos) {
       const std::size_t colon = line.find(": ");
       report.failed[line.substr(5, colon - 5)] = line.substr(colon + 2);
@@ -161,9 +164,18 @@ Report parseReport(const std::string &out) {
   return report;
 }
 
-std::string countLine(std::size_t passed, std::size_t failed) {
-  return std::to_string(passed) + " passed, " + std::to_string(failed) + " failed";
+std::string countLine(std::size_t passed, std::size_t failed, std::size_t skipped = 0) {
+  return std::to_string(passed) + " passed, " + std::to_string(failed) + " failed" +
+         (skipped > 0 ? ", " + std::to_string(skipped) + " skipped" : "");
 }
+
+// The checks a build cannot make: sanitizers keep the allocator that the
+// heap count takes the place of.
+#if defined(KERROWBEND_HEAP_COUNTING)
+const std::set<std::string> kSkippedHere = {};
+#else
+const std::set<std::string> kSkippedHere = {"resources/memory-balance"};
+#endif
 
 // ---- validate ---------------------------------------------------------------
 
@@ -185,6 +197,8 @@ const std::vector<std::string> kChecks = {
     "panel/get-set-every-id",
     "panel/long-names",
     "panel/input-size-edits",
+    "resources/memory-balance",
+    "resources/inputs-and-panels",
     "known/single-inputs",
     "known/degenerate-references",
     "known/reference-object",
@@ -204,8 +218,11 @@ TEST(ValidateTest, PassesEveryCheckOnTheBuiltModule) {
   const Report report = parseReport(run.out);
   EXPECT_TRUE(report.failed.empty()) << run;
   EXPECT_TRUE(report.stray.empty()) << run;
-  EXPECT_EQ(report.passed, std::set<std::string>(kChecks.begin(), kChecks.end())) << run;
-  EXPECT_EQ(report.summary, countLine(kChecks.size(), 0));
+  std::set<std::string> passing(kChecks.begin(), kChecks.end());
+  for (const std::string &name : kSkippedHere) passing.erase(name);
+  EXPECT_EQ(report.passed, passing) << run;
+  EXPECT_EQ(report.skipped, kSkippedHere) << run;
+  EXPECT_EQ(report.summary, countLine(passing.size(), 0, kSkippedHere.size()));
   EXPECT_EQ(run.err, "");
   EXPECT_TRUE(scratch.leftInTmp().empty());
 }
@@ -241,11 +258,14 @@ TEST_P(BrokenModuleTest, FailsExactlyTheChecksThatCatchTheFault) {
     EXPECT_NE(sentence.find(module.sentenceSays), std::string::npos) << name << ": " << sentence;
     EXPECT_NE(sentence.find("expected"), std::string::npos) << name << ": " << sentence;
   }
-  EXPECT_EQ(failed, module.failing) << run;
+  std::set<std::string> failing = module.failing;
+  for (const std::string &name : kSkippedHere) failing.erase(name);
+  EXPECT_EQ(failed, failing) << run;
+  EXPECT_EQ(report.skipped, kSkippedHere) << run;
   // The run went on past every failure: all the other checks passed.
-  EXPECT_EQ(report.passed.size() + failed.size(), kChecks.size()) << run;
-  EXPECT_EQ(report.summary,
-            countLine(kChecks.size() - module.failing.size(), module.failing.size()));
+  EXPECT_EQ(report.passed.size() + failed.size() + report.skipped.size(), kChecks.size()) << run;
+  EXPECT_EQ(report.summary, countLine(kChecks.size() - failing.size() - kSkippedHere.size(),
+                                      failing.size(), kSkippedHere.size()));
   EXPECT_TRUE(report.stray.empty()) << run;
   EXPECT_TRUE(scratch.leftInTmp().empty());
 }
@@ -302,7 +322,12 @@ const BrokenModule kBrokenModules[] = {
      "load",
      {}},
     {"keeps_reference_module", {"state/reference-object-over-time"}, "cleared", {}},
-    {"leaks_one_panel_module", {"instance/create-destroy-many"}, "1 of", {}},
+    {"leaks_one_panel_module",
+     {"instance/create-destroy-many", "resources/inputs-and-panels"},
+     "1 of",
+     {}},
+    {"leaks_on_destroy_module", {"resources/memory-balance"}, "more blocks", {}},
+    {"destroys_twice_module", {"resources/inputs-and-panels"}, "2 times", {}},
     {"extra_export_module", {"file/exports"}, "kerrowbendDebugLevel", {}},
     {"sets_twice_module",
      {"known/degenerate-references", "known/multi-stages", "known/outside-scene",

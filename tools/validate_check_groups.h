@@ -39,6 +39,10 @@ void checkKnownMultiStages(const std::string &modulePath);
 void checkKnownOutsideScene(const std::string &modulePath);
 void checkKnownPassThrough(const std::string &modulePath);
 
+// validate_resource_checks.cpp
+void checkMemoryBalance(const std::string &modulePath);
+void checkInputsAndPanels(const std::string &modulePath);
+
 // validate_eval_checks.cpp
 void checkFiniteResults(const std::string &modulePath);
 void checkThreadsSharedInstance(const std::string &modulePath);

@@ -33,6 +33,8 @@ const ValidateCheck kChecks[] = {
     {"panel/get-set-every-id", checkGetSetEveryId},
     {"panel/long-names", checkPanelLongNames},
     {"panel/input-size-edits", checkInputSizeEdits},
+    {"resources/memory-balance", checkMemoryBalance},
+    {"resources/inputs-and-panels", checkInputsAndPanels},
     {"known/single-inputs", checkKnownSingleInputs},
     {"known/degenerate-references", checkKnownDegenerateReferences},
     {"known/reference-object", checkKnownReferenceObject},

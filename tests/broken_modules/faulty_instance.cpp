@@ -5,6 +5,8 @@
 //   IGNORES_LOADED_COUNT  the multi node's load leaves its stage count be
 //   REMAKES_STAGE_ONE     growing the stages makes every stage's inputs
 //                         anew, so stage 1 loses its connections
+//   DESTROYS_TWICE        shrinking the stages destroys each removed
+//                         input twice
 //   KEEPS_REFERENCE       a new time with no Reference Object named keeps
 //                         the object found before
 //   LEAKS_ONE_PANEL       the first single node destroyed leaves its panel
@@ -70,17 +72,25 @@ extern "C" Error __wrap_loadMultiInstance(void *instance, const LoadState *state
   return error;
 }
 
-#elif defined(REMAKES_STAGE_ONE)
+#elif defined(REMAKES_STAGE_ONE) || defined(DESTROYS_TWICE)
 // kerrowbend::resizeInputs(const MultiDragInstance &, SlotList *, int32_t),
 // by its linker name.
 extern "C" SlotList *__real__ZN10kerrowbend12resizeInputsERKNS_17MultiDragInstanceEPNS_8SlotListEi(
     const MultiDragInstance &inst, SlotList *stages, int32_t n);
 extern "C" SlotList *__wrap__ZN10kerrowbend12resizeInputsERKNS_17MultiDragInstanceEPNS_8SlotListEi(
     const MultiDragInstance &inst, SlotList *stages, int32_t n) {
+#if defined(DESTROYS_TWICE)
+  for (int32_t i = n < 0 ? 0 : n; stages != nullptr && i < stages->count; ++i) {
+    if (const auto *pair = static_cast<const InputPair *>(payloadAt(stages, i))) {
+      hostServices.inputFuncs->destroy(inst.node, pair->weightInput);
+    }
+  }
+#else
   if (stages != nullptr && n > stages->count) {
     stages = __real__ZN10kerrowbend12resizeInputsERKNS_17MultiDragInstanceEPNS_8SlotListEi(
         inst, stages, 0);
   }
+#endif
   return __real__ZN10kerrowbend12resizeInputsERKNS_17MultiDragInstanceEPNS_8SlotListEi(inst, stages,
                                                                                        n);
 }
