@@ -1,6 +1,11 @@
 // The module with one of its instance routines wrapped in a fault, chosen
 // when it is compiled:
 //   ACCEPTS_VERSION_4     the single node's handler takes version 4 for 3
+//   ACCEPTS_INTERFACE_3   the single node's interface takes version 3 for 4
+//   HIDES_MISSING_SERVICE the single node's handler gives 0 where a required
+//                         service is missing
+//   LOADS_PAST_FIELD      the single node's load lets a stored name run on
+//                         past its 260-byte field
 //   ANSWERS_UNKNOWN_IDS   both panels' get gives an address for any id
 //   IGNORES_LOADED_COUNT  the multi node's load leaves its stage count be
 //   REMAKES_STAGE_ONE     growing the stages makes every stage's inputs
@@ -28,6 +33,39 @@ extern "C" int __real_activateSingleHandler(int version, GlobalFunc global, void
 extern "C" int __wrap_activateSingleHandler(int version, GlobalFunc global, void *local,
                                             void *serverData) {
   return __real_activateSingleHandler(version == 4 ? 3 : version, global, local, serverData);
+}
+
+#elif defined(HIDES_MISSING_SERVICE)
+extern "C" int __real_activateSingleHandler(int version, GlobalFunc global, void *local,
+                                            void *serverData);
+extern "C" int __wrap_activateSingleHandler(int version, GlobalFunc global, void *local,
+                                            void *serverData) {
+  const int result = __real_activateSingleHandler(version, global, local, serverData);
+  return result == 2 ? 0 : result;
+}
+
+#elif defined(ACCEPTS_INTERFACE_3)
+extern "C" int __real_activateSingleInterface(int version, GlobalFunc global, void *local,
+                                              void *serverData);
+extern "C" int __wrap_activateSingleInterface(int version, GlobalFunc global, void *local,
+                                              void *serverData) {
+  return __real_activateSingleInterface(version == 3 ? 4 : version, global, local, serverData);
+}
+
+#elif defined(LOADS_PAST_FIELD)
+namespace {
+const LoadState *hostState;
+int readLong(void *data, char *buffer, int max) {
+  return hostState->readStr(data, buffer, max * 16);
+}
+}  // namespace
+extern "C" Error __real_loadDragInstance(void *instance, const LoadState *state);
+extern "C" Error __wrap_loadDragInstance(void *instance, const LoadState *state) {
+  if (state == nullptr) return __real_loadDragInstance(instance, state);
+  hostState = state;
+  const LoadState longer = {state->ioMode, state->readData, state->readI4,
+                            readLong,      state->findBlk,  state->endBlk};
+  return __real_loadDragInstance(instance, &longer);
 }
 
 #elif defined(ANSWERS_UNKNOWN_IDS)
