@@ -250,7 +250,6 @@ TEST_P(BrokenModuleTest, FailsExactlyTheChecksThatCatchTheFault) {
   std::vector<std::string> args = {"validate", brokenModulePath(module.name)};
   args.insert(args.end(), module.options.begin(), module.options.end());
   const ToolRun run = runTool(args, scratch);
-  EXPECT_EQ(run.exitCode, 1) << run;
   const Report report = parseReport(run.out);
   std::set<std::string> failed;
   for (const auto &[name, sentence] : report.failed) {
@@ -258,8 +257,10 @@ TEST_P(BrokenModuleTest, FailsExactlyTheChecksThatCatchTheFault) {
     EXPECT_NE(sentence.find(module.sentenceSays), std::string::npos) << name << ": " << sentence;
     EXPECT_NE(sentence.find("expected"), std::string::npos) << name << ": " << sentence;
   }
+  // A fault only a skipped check catches goes unnoticed in this build.
   std::set<std::string> failing = module.failing;
   for (const std::string &name : kSkippedHere) failing.erase(name);
+  EXPECT_EQ(run.exitCode, failing.empty() ? 0 : 1) << run;
   EXPECT_EQ(failed, failing) << run;
   EXPECT_EQ(report.skipped, kSkippedHere) << run;
   // The run went on past every failure: all the other checks passed.
