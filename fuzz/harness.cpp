@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 namespace fuzzing {
@@ -220,13 +221,13 @@ void Harness::endInput() {
 bool hasStages(const hostsim::Node &node, int32_t n) {
   const int32_t inputs = 2 * std::max(n, int32_t{0});
   int32_t seen = 0;
-  char expected[64];
   for (const auto &input : node.inputs()) {
     if (input->destroyed()) continue;
     if (seen == inputs) return false;
     const bool reference = seen % 2 == 0;
-    std::snprintf(expected, sizeof expected, reference ? "Reference Normal %d" : "Weight %d",
-                  static_cast<int>(seen / 2 + 1));
+    const int stage = seen / 2 + 1;
+    const std::string expected = reference ? hostsim::facts::stageReferenceInput(stage)
+                                           : hostsim::facts::stageWeightInput(stage);
     const int type = reference ? CONNECTION_VECTOR : CONNECTION_SCALAR;
     if (input->name() != expected || input->connectionType() != type) return false;
     ++seen;
@@ -236,10 +237,10 @@ bool hasStages(const hostsim::Node &node, int32_t n) {
 
 namespace {
 
-constexpr BlockId kObjectBlock = hostsim::blockId("ROBJ");
-constexpr BlockId kInvertBlock = hostsim::blockId("INVT");
-constexpr BlockId kWeightMapBlock = hostsim::blockId("WMAP");
-constexpr BlockId kCountBlock = hostsim::blockId("INUM");
+using hostsim::facts::kCountBlock;
+using hostsim::facts::kInvertBlock;
+using hostsim::facts::kObjectBlock;
+using hostsim::facts::kWeightMapBlock;
 
 // A string of the current block, whole however long: no stored string is
 // longer than the data holding it.
@@ -252,19 +253,19 @@ std::string readWhole(hostsim::BlockReader &reader, std::size_t dataSize) {
 }  // namespace
 
 SingleData readSingleData(hostsim::BlockForm form, const std::string &data) {
-  static const BlockIdent kBlocks[] = {{kObjectBlock, "Object"},
-                                       {kInvertBlock, "Invert"},
-                                       {kWeightMapBlock, "WeightMap"},
+  static const BlockIdent kBlocks[] = {{kObjectBlock.id, kObjectBlock.token},
+                                       {kInvertBlock.id, kInvertBlock.token},
+                                       {kWeightMapBlock.id, kWeightMapBlock.token},
                                        {0, nullptr}};
   hostsim::BlockReader reader(form, data, hostsim::LoadOptions{.returnUnknownBlocks = true});
   SingleData found;
   for (BlockId id; (id = reader.findBlock(kBlocks)) != 0; reader.endBlock()) {
     ++found.blocks;
-    if (id == kObjectBlock) {
+    if (id == kObjectBlock.id) {
       found.object = readWhole(reader, data.size());
-    } else if (id == kWeightMapBlock) {
+    } else if (id == kWeightMapBlock.id) {
       found.weightMap = readWhole(reader, data.size());
-    } else if (int32_t value = 0; id == kInvertBlock && reader.readInts(&value, 1) == 1) {
+    } else if (int32_t value = 0; id == kInvertBlock.id && reader.readInts(&value, 1) == 1) {
       found.invert = value;
     }
   }
@@ -273,7 +274,7 @@ SingleData readSingleData(hostsim::BlockForm form, const std::string &data) {
 }
 
 std::optional<int32_t> readCount(hostsim::BlockForm form, const std::string &data) {
-  static const BlockIdent kBlocks[] = {{kCountBlock, "Num"}, {0, nullptr}};
+  static const BlockIdent kBlocks[] = {{kCountBlock.id, kCountBlock.token}, {0, nullptr}};
   hostsim::BlockReader reader(form, data);
   std::optional<int32_t> count;
   for (BlockId id; (id = reader.findBlock(kBlocks)) != 0; reader.endBlock()) {
@@ -285,13 +286,13 @@ std::optional<int32_t> readCount(hostsim::BlockForm form, const std::string &dat
 std::string singleData(hostsim::BlockForm form, std::string_view object, int32_t invert,
                        std::string_view weightMap) {
   hostsim::BlockWriter writer(form);
-  writer.begin(kObjectBlock, "Object");
+  writer.begin(kObjectBlock.id, kObjectBlock.token);
   writer.writeString(object);
   writer.end();
-  writer.begin(kInvertBlock, "Invert");
+  writer.begin(kInvertBlock.id, kInvertBlock.token);
   writer.writeInt(invert);
   writer.end();
-  writer.begin(kWeightMapBlock, "WeightMap");
+  writer.begin(kWeightMapBlock.id, kWeightMapBlock.token);
   writer.writeString(weightMap);
   writer.end();
   return writer.finish();
@@ -299,7 +300,7 @@ std::string singleData(hostsim::BlockForm form, std::string_view object, int32_t
 
 std::string countData(hostsim::BlockForm form, int32_t count) {
   hostsim::BlockWriter writer(form);
-  writer.begin(kCountBlock, "Num");
+  writer.begin(kCountBlock.id, kCountBlock.token);
   writer.writeInt(count);
   writer.end();
   return writer.finish();

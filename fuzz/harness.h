@@ -28,20 +28,17 @@
 #include <string_view>
 
 #include "hostsim/host.h"
+#include "hostsim/module_facts.h"
 
 namespace fuzzing {
 
-inline constexpr const char *kSingle = "Kerrowbend";
-inline constexpr const char *kMulti = "KerrowbendMulti";
-
-// Panel value ids.
-inline constexpr uint32_t kReferenceObjectId = 0x8001;
-inline constexpr uint32_t kInvertId = 0x8002;
-inline constexpr uint32_t kWeightMapId = 0x8003;
-inline constexpr uint32_t kInputSizeId = 0x8001;
-
-// A name field holds 259 bytes and its terminator.
-inline constexpr std::size_t kNameField = 260;
+using hostsim::facts::kInputSizeId;
+using hostsim::facts::kInvertId;
+using hostsim::facts::kMulti;
+using hostsim::facts::kNameField;
+using hostsim::facts::kReferenceObjectId;
+using hostsim::facts::kSingle;
+using hostsim::facts::kWeightMapId;
 
 // The highest stage count the targets hand the multi node. The node sets no
 // bound of its own: a count of millions is honoured, at the cost of asking

@@ -9,10 +9,11 @@
 #include <cstring>
 
 #include "hostsim/host.h"
+#include "hostsim/module_facts.h"
 
 namespace {
 
-constexpr std::size_t kNameField = 260;
+using hostsim::facts::kNameField;
 
 struct FuzzInput {
   const uint8_t *data;
@@ -27,8 +28,9 @@ struct FuzzInput {
 };
 
 BlockId pickBlock(FuzzInput &in) {
-  static constexpr BlockId kChoices[] = {hostsim::blockId("ROBJ"), hostsim::blockId("INVT"),
-                                         hostsim::blockId("WMAP"), hostsim::blockId("UNKN")};
+  static constexpr BlockId kChoices[] = {
+      hostsim::facts::kObjectBlock.id, hostsim::facts::kInvertBlock.id,
+      hostsim::facts::kWeightMapBlock.id, hostsim::blockId("UNKN")};
   if (in.empty()) return 0;
   return kChoices[in.take() % 4];
 }

@@ -31,7 +31,7 @@ using fuzzing::Harness;
 using fuzzing::Slot;
 using hostsim::BlockForm;
 
-constexpr BlockId kCountBlock = hostsim::blockId("INUM");
+using hostsim::facts::kCountBlock;
 
 const char *formName(BlockForm form) { return form == BlockForm::Text ? "text" : "binary"; }
 
@@ -42,11 +42,11 @@ BlockForm otherForm(BlockForm form) {
 // The count the multi node holds after loading data into a node just
 // placed: the last count block's integer that could be read, else 1.
 int32_t countAfterLoad(BlockForm form, const std::string &data, hostsim::LoadOptions options) {
-  static const BlockIdent kBlocks[] = {{kCountBlock, "Num"}, {0, nullptr}};
+  static const BlockIdent kBlocks[] = {{kCountBlock.id, kCountBlock.token}, {0, nullptr}};
   hostsim::BlockReader reader(form, data, options);
   int32_t count = 1;
   for (BlockId id; (id = reader.findBlock(kBlocks)) != 0; reader.endBlock()) {
-    if (int32_t value = 0; id == kCountBlock && reader.readInts(&value, 1) == 1) count = value;
+    if (int32_t value = 0; id == kCountBlock.id && reader.readInts(&value, 1) == 1) count = value;
   }
   return count;
 }

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 
 #include "hostsim/format.h"
 #include "hostsim/loader.h"
@@ -99,6 +100,91 @@ std::string sharedLibraryProblem(const std::string &path) {
   }
   ::close(fd);
   return problem;
+}
+
+// ---- the dynamic symbol table ------------------------------------------------
+
+namespace {
+
+bool exportedBy(const Elf64_Sym &symbol) {
+  const unsigned binding = ELF64_ST_BIND(symbol.st_info);
+  const unsigned visibility = ELF64_ST_VISIBILITY(symbol.st_other);
+  return symbol.st_shndx != SHN_UNDEF &&
+         (binding == STB_GLOBAL || binding == STB_WEAK || binding == STB_GNU_UNIQUE) &&
+         (visibility == STV_DEFAULT || visibility == STV_PROTECTED);
+}
+
+// The dynamic symbols of an open ELF file, as exportedSymbols says; throws
+// with the end of a sentence.
+std::vector<std::string> readExports(int fd, uint64_t fileSize) {
+  Elf64_Ehdr header{};
+  if (!readAt(fd, &header, sizeof header, 0) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
+      header.e_ident[EI_CLASS] != ELFCLASS64) {
+    throw std::runtime_error("is not a 64-bit ELF file");
+  }
+  if (header.e_shoff == 0 || header.e_shentsize != sizeof(Elf64_Shdr)) {
+    throw std::runtime_error("has no section headers to find its dynamic symbol table by");
+  }
+  const auto section = [&](uint64_t index) {
+    Elf64_Shdr found{};
+    if (index >= header.e_shnum ||
+        !readAt(fd, &found, sizeof found, header.e_shoff + index * sizeof found)) {
+      throw std::runtime_error("has a section header table that is cut short");
+    }
+    return found;
+  };
+  const auto read = [&](const Elf64_Shdr &from, const char *what) {
+    if (from.sh_offset > fileSize || from.sh_size > fileSize - from.sh_offset) {
+      throw std::runtime_error(std::string("has a ") + what + " that runs past its end");
+    }
+    std::string bytes(from.sh_size, '\0');
+    if (!readAt(fd, bytes.data(), bytes.size(), from.sh_offset)) {
+      throw std::runtime_error(std::string("has a ") + what + " that cannot be read");
+    }
+    return bytes;
+  };
+  for (uint64_t i = 0; i < header.e_shnum; ++i) {
+    const Elf64_Shdr table = section(i);
+    if (table.sh_type != SHT_DYNSYM) continue;
+    if (table.sh_entsize != sizeof(Elf64_Sym)) {
+      throw std::runtime_error("has a dynamic symbol table of an unknown entry size");
+    }
+    const std::string symbols = read(table, "dynamic symbol table");
+    const std::string names = read(section(table.sh_link), "dynamic string table");
+    std::vector<std::string> exported;
+    for (std::size_t at = 0; at + sizeof(Elf64_Sym) <= symbols.size(); at += sizeof(Elf64_Sym)) {
+      Elf64_Sym symbol{};
+      std::memcpy(&symbol, symbols.data() + at, sizeof symbol);
+      if (!exportedBy(symbol)) continue;
+      if (symbol.st_name >= names.size()) {
+        throw std::runtime_error("has a dynamic symbol whose name lies outside its string table");
+      }
+      exported.emplace_back(names.c_str() + symbol.st_name);
+    }
+    return exported;
+  }
+  throw std::runtime_error("has no dynamic symbol table");
+}
+
+}  // namespace
+
+std::vector<std::string> exportedSymbols(const std::string &path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    throw std::runtime_error("'" + path + "' cannot be opened: " + std::strerror(errno));
+  }
+  struct stat status {};
+  try {
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+      throw std::runtime_error("is not a regular file");
+    }
+    std::vector<std::string> exported = readExports(fd, static_cast<uint64_t>(status.st_size));
+    ::close(fd);
+    return exported;
+  } catch (const std::runtime_error &problem) {
+    ::close(fd);
+    throw std::runtime_error("'" + path + "' " + problem.what());
+  }
 }
 
 // ---- the mapped image ------------------------------------------------------

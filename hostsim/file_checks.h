@@ -22,6 +22,12 @@ namespace hostsim {
 // process with SIGBUS.
 std::string sharedLibraryProblem(const std::string &path);
 
+// The symbols the shared library at path exports, from its dynamic symbol
+// table: every defined symbol of global or weak binding that other objects
+// can see, in table order. Throws std::runtime_error, a sentence that
+// begins with the file's name in quotes, when the table cannot be read.
+std::vector<std::string> exportedSymbols(const std::string &path);
+
 // The address ranges a loaded library mapped, to check pointers read from
 // its records before following them.
 class MappedImage {

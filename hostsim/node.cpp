@@ -275,7 +275,11 @@ struct NodeServices {
     if (Host *current = host()) {
       current->log().record("input.destroy", own != nullptr ? own->name_ : "(unknown)");
     }
-    if (own != nullptr) found->destroyInput(*own);
+    if (own == nullptr) return;
+    // Counted before the node's own bookkeeping, which ignores a second
+    // destroy: a module that destroys an input twice must show it.
+    ++own->destroyCalls_;
+    found->destroyInput(*own);
   }
 
   // Called from render threads: reads only, no lookups through the host's

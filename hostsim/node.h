@@ -54,6 +54,8 @@ class Input {
   int connectionType() const { return type_; }
   InputEventFunc eventFunc() const { return event_; }
   bool destroyed() const { return destroyed_; }
+  // How often the module asked to destroy it; more than once is a fault.
+  int destroyCalls() const { return destroyCalls_; }
   bool connected() const { return source_.index() != 0; }
   // What the event callback answered last; 0 before any event.
   int lastEventResult() const { return lastEventResult_; }
@@ -73,6 +75,7 @@ class Input {
   int type_;
   InputEventFunc event_;
   bool destroyed_ = false;
+  int destroyCalls_ = 0;
   std::variant<std::monostate, double, Vec3, SpotFunction> source_;
   int lastEventResult_ = 0;
 };

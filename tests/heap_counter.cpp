@@ -8,16 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-// The C library's own allocator, under the names it exports for this.
-// NOLINTBEGIN(bugprone-reserved-identifier)
-extern "C" {
-void *__libc_malloc(std::size_t size);
-void *__libc_calloc(std::size_t count, std::size_t size);
-void *__libc_realloc(void *pointer, std::size_t size);
-void *__libc_memalign(std::size_t alignment, std::size_t size);
-void __libc_free(void *pointer);
-}
-// NOLINTEND(bugprone-reserved-identifier)
+#include "hostsim/libc_allocator.h"
 
 namespace {
 std::atomic<bool> counting{false};

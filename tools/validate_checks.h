@@ -11,11 +11,19 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kerrowbend_host {
 
 // One sentence: what was expected and what came instead.
 class CheckFailure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// What a check throws when this build cannot make it; the run reports it
+// as skipped with the sentence, neither passed nor failed.
+class CheckSkipped : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -27,6 +35,12 @@ struct ValidateCheck {
 
 // Every check, in the order validate runs them.
 std::span<const ValidateCheck> validateChecks();
+
+// The checks the patterns name, in run order: a pattern is a check's whole
+// name, or a group's name followed by '/' for every check of the group.
+// No patterns name every check. Throws std::invalid_argument for a pattern
+// that names none.
+std::vector<const ValidateCheck *> selectChecks(const std::vector<std::string> &patterns);
 
 }  // namespace kerrowbend_host
 

@@ -1,21 +1,45 @@
-// The checks of the module as a whole: descriptor/* (its server list and
-// each server's tags), activation/* (handler and interface activation for
-// every version, and without the services they need) and instance/*
-// (instances created, destroyed and copied).
+// The checks of the module as a whole: file/* (what the file exports),
+// descriptor/* (its server list and each server's tags), activation/*
+// (handler and interface activation for every version, and without the
+// services they need) and instance/* (instances created and destroyed).
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "hostsim/module_checks.h"
 #include "tools/validate_check_groups.h"
 #include "tools/validate_support.h"
 
 namespace kerrowbend_host {
 
 using hostsim::Service;
+
+// ---- the file ------------------------------------------------------------------
+
+void checkExports(const std::string &modulePath) {
+  std::vector<std::string> exported;
+  try {
+    exported = hostsim::exportedSymbols(modulePath);
+  } catch (const std::runtime_error &problem) {
+    fail(std::string("expected to read the module's dynamic symbol table, but ") + problem.what());
+  }
+  // Every shared library gets these from the linker and the C runtime,
+  // whatever its version script says.
+  static const std::set<std::string> kRuntime = {"_init", "_fini", "_edata", "_end", "__bss_start"};
+  std::vector<std::string> ours;
+  for (const std::string &name : exported) {
+    if (kRuntime.count(name) == 0) ours.push_back(name);
+  }
+  if (ours != std::vector<std::string>{"_mod_descrip"}) {
+    fail("expected the module to export exactly one symbol, _mod_descrip, but it exports " +
+         joined(ours));
+  }
+}
 
 // ---- descriptor -------------------------------------------------------------
 
@@ -272,9 +296,9 @@ struct Connector {
 
 std::vector<Connector> madeInputs(const std::string &server) {
   if (server == kSingle) {
-    return {{"Reference Normal", CONNECTION_VECTOR}, {"Weight", CONNECTION_SCALAR}};
+    return {{kReferenceInput, CONNECTION_VECTOR}, {kWeightInput, CONNECTION_SCALAR}};
   }
-  return {{"Reference Normal 1", CONNECTION_VECTOR}, {"Weight 1", CONNECTION_SCALAR}};
+  return {{stageReferenceInput(1), CONNECTION_VECTOR}, {stageWeightInput(1), CONNECTION_SCALAR}};
 }
 
 std::string listed(const std::vector<Connector> &connectors) {
@@ -309,7 +333,7 @@ void checkCreateDestroyMany(const std::string &modulePath) {
         for (const auto &output : node.outputs()) {
           outputs.push_back({output->name(), output->connectionType()});
         }
-        const std::vector<Connector> expectedOutputs = {{"World Normal", CONNECTION_VECTOR}};
+        const std::vector<Connector> expectedOutputs = {{kOutput, CONNECTION_VECTOR}};
         if (inputs != madeInputs(server) || outputs != expectedOutputs) {
           fail(name + ": expected create to make the inputs " + listed(madeInputs(server)) +
                " and the output " + listed(expectedOutputs) + ", but it made " + listed(inputs) +
@@ -332,29 +356,6 @@ void checkCreateDestroyMany(const std::string &modulePath) {
     if (host->panels().strayCalls() != 0) {
       fail(name + ": expected calls to the panel service only for panels that exist, but " +
            std::to_string(host->panels().strayCalls()) + " were for others");
-    }
-  }
-}
-
-void checkCopy(const std::string &modulePath) {
-  for (const char *server : kNodes) {
-    const std::string name = server;
-    const auto host = openHost(modulePath);
-    Node &source = placeNode(*host, server);
-    configure(source, openPanel(*host, source));
-    Node &copy = placeNode(*host, server);
-    const Error error = copy.copyFrom(source);
-    if (error != nullptr) {
-      fail(name + ": expected copy to report no error, but it reported " + shown(error));
-    }
-    const std::string original = saveChecked(source, BlockForm::Binary);
-    const std::string copied = saveChecked(copy, BlockForm::Binary);
-    if (copied != original) {
-      fail(name + ": expected a copy to save what its source saves, but " +
-           firstDifference(original, copied));
-    }
-    if (name == kMulti) {
-      failOnProblem(name + ": after copying a node of 3 stages, ", stageProblem(copy, 3));
     }
   }
 }

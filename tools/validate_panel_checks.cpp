@@ -123,7 +123,7 @@ void checkInputSizeEdits(const std::string &modulePath) {
   for (const int32_t edit : {3, 5, 2, 2, 0, 4, -1, 1, 7, 1, INT32_MIN, 2}) {
     const std::string which = std::string(kMulti) + ": after editing Input Size from " +
                               std::to_string(count) + " to " + std::to_string(edit);
-    const hostsim::Input *firstStage = node.input("Reference Normal 1");
+    const hostsim::Input *firstStage = node.input(stageReferenceInput(1));
     const int answer = panel.editInt(kInputSizeId, edit);
     const auto held = panel.intValue(kInputSizeId);
     if (answer != 1 || held != edit) {
@@ -132,11 +132,11 @@ void checkInputSizeEdits(const std::string &modulePath) {
            (held ? std::to_string(*held) : "none"));
     }
     failOnProblem(which + ", ", stageProblem(node, std::max(edit, 0)));
-    if (count >= 1 && edit >= 1 && node.input("Reference Normal 1") != firstStage) {
+    if (count >= 1 && edit >= 1 && node.input(stageReferenceInput(1)) != firstStage) {
       fail(which + ", expected stage 1 to keep its inputs and so its connections, but they " +
            "were made anew");
     }
-    if (node.output("World Normal") == nullptr) {
+    if (node.output(kOutput) == nullptr) {
       fail(which + ", expected the output World Normal to stay, but it is gone");
     }
     count = edit;

@@ -1,19 +1,27 @@
 // The state/* checks: a node's save loaded into a fresh node saves the same
-// bytes in both forms, damaged data leaves a node that still saves and
-// reloads to the same, and names longer than their field load cut or
-// refused.
+// bytes in both forms and shows the same values, a copy carries every
+// setting, the Reference Object is found anew at each new time, damaged data leaves a node that
+// still saves and reloads to the same, and names longer than their field load cut or refused.
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "tools/validate_check_groups.h"
+#include "tools/validate_shading.h"
 #include "tools/validate_support.h"
 
 namespace kerrowbend_host {
 
 using hostsim::LoadOptions;
+using hostsim::facts::kCountBlock;
+using hostsim::facts::kInvertBlock;
+using hostsim::facts::kObjectBlock;
+using hostsim::facts::kWeightMapBlock;
 
 namespace {
 
@@ -33,26 +41,77 @@ void loadChecked(Node &node, BlockForm form, const std::string &data, const Load
   }
 }
 
+// Settings a user makes in a node's panel: every saved field away from a
+// new node's, in more than one way, and the multi node at several counts.
+struct SavedSetup {
+  const char *server;
+  const char *label;
+  void (*apply)(const PanelRecord &panel);
+};
+
+const SavedSetup kSavedSetups[] = {
+    {kSingle, "as created", [](const PanelRecord &) {}},
+    {kSingle, "with every setting changed",
+     [](const PanelRecord &panel) {
+       panel.setString(kReferenceObjectId, "Pointer");
+       panel.setInt(kInvertId, 0);
+       panel.setString(kWeightMapId, "Gradient");
+     }},
+    {kSingle, "with Invert Vector 7 and names with spaces and quotes",
+     [](const PanelRecord &panel) {
+       panel.setString(kReferenceObjectId, "Key \"Light\" 2");
+       panel.setInt(kInvertId, 7);
+       panel.setString(kWeightMapId, "Soft Mask");
+     }},
+    {kMulti, "as created", [](const PanelRecord &) {}},
+    {kMulti, "with Input Size 3", [](const PanelRecord &panel) { panel.editInt(kInputSizeId, 3); }},
+    {kMulti, "with Input Size 12",
+     [](const PanelRecord &panel) { panel.editInt(kInputSizeId, 12); }},
+    {kMulti, "with Input Size 0", [](const PanelRecord &panel) { panel.editInt(kInputSizeId, 0); }},
+    {kMulti, "with Input Size -2",
+     [](const PanelRecord &panel) { panel.editInt(kInputSizeId, -2); }},
+};
+
+// Every value the panel shows, as "id value", for comparing two nodes.
+std::vector<std::string> panelValues(const PanelRecord &panel, const std::string &who) {
+  std::vector<std::string> values;
+  for (const PanelDataDesc *value = panel.data; value != nullptr && value->vid != 0; ++value) {
+    const bool text = std::string(value->dataType) == "string";
+    const auto number = text ? std::nullopt : panel.intValue(value->vid);
+    values.push_back(hex(value->vid) + " " +
+                     (text ? shown(readName(panel, value->vid, who))
+                           : (number ? std::to_string(*number) : "none")));
+  }
+  return values;
+}
+
 void checkSaveLoadSave(const std::string &modulePath, BlockForm form) {
-  for (const char *server : kNodes) {
-    for (const bool changed : {false, true}) {
-      for (const LoadOptions &options : kHostKinds) {
-        const std::string name =
-            std::string(server) + (changed ? " (settings changed in its panel)" : " (as created)");
-        const auto host = openHost(modulePath);
-        Node &first = placeNode(*host, server);
-        if (changed) configure(first, openPanel(*host, first));
-        const std::string saved = saveChecked(first, form);
-        Node &fresh = placeNode(*host, server);
-        loadChecked(fresh, form, saved, options);
-        const std::string again = saveChecked(fresh, form);
-        if (again != saved) {
-          fail(name + ": expected a fresh instance loaded from its " + formName(form) +
-               " save to save the same bytes, but " + firstDifference(saved, again));
-        }
-        if (changed && std::string(server) == kMulti) {
-          failOnProblem(name + ": after loading a count of 3, ", stageProblem(fresh, 3));
-        }
+  for (const SavedSetup &setup : kSavedSetups) {
+    for (const LoadOptions &options : kHostKinds) {
+      const std::string name = std::string(setup.server) + " " + setup.label;
+      const auto host = openHost(modulePath);
+      Node &first = placeNode(*host, setup.server);
+      const PanelRecord &panel = openPanel(*host, first);
+      setup.apply(panel);
+      const std::string saved = saveChecked(first, form);
+      Node &fresh = placeNode(*host, setup.server);
+      loadChecked(fresh, form, saved, options);
+      const std::string again = saveChecked(fresh, form);
+      if (again != saved) {
+        fail(name + ": expected a fresh instance loaded from its " + formName(form) +
+             " save to save the same bytes, but " + firstDifference(saved, again));
+      }
+      const std::vector<std::string> set = panelValues(panel, name);
+      const std::vector<std::string> loaded = panelValues(openPanel(*host, fresh), name);
+      if (loaded != set) {
+        fail(name + ": expected a fresh instance loaded from its " + formName(form) +
+             " save to show the values " + joined(set) + " in its panel, but it shows " +
+             joined(loaded));
+      }
+      if (std::string(setup.server) == kMulti) {
+        const int32_t count = panel.intValue(kInputSizeId).value_or(0);
+        failOnProblem(name + ": after loading a count of " + std::to_string(count) + ", ",
+                      stageProblem(fresh, std::max(count, 0)));
       }
     }
   }
@@ -79,11 +138,11 @@ struct KnownBlock {
 
 std::vector<KnownBlock> knownBlocks(const std::string &server) {
   if (server == kSingle) {
-    return {{hostsim::blockId("ROBJ"), "Object", false},
-            {hostsim::blockId("INVT"), "Invert", true},
-            {hostsim::blockId("WMAP"), "WeightMap", false}};
+    return {{kObjectBlock.id, kObjectBlock.token, false},
+            {kInvertBlock.id, kInvertBlock.token, true},
+            {kWeightMapBlock.id, kWeightMapBlock.token, false}};
   }
-  return {{hostsim::blockId("INUM"), "Num", true}};
+  return {{kCountBlock.id, kCountBlock.token, true}};
 }
 
 // Integers a damaged file may hold. The stage count has no bound, so a
@@ -258,13 +317,13 @@ void checkLoadedLongNames(const std::string &modulePath) {
       const std::string who = std::string(kSingle) + ", " + formName(form) +
                               " data with names of " + std::to_string(length) + " characters";
       hostsim::BlockWriter writer(form);
-      writer.begin(hostsim::blockId("ROBJ"), "Object");
+      writer.begin(kObjectBlock.id, kObjectBlock.token);
       writer.writeString(name);
       writer.end();
-      writer.begin(hostsim::blockId("INVT"), "Invert");
+      writer.begin(kInvertBlock.id, kInvertBlock.token);
       writer.writeInt(1);
       writer.end();
-      writer.begin(hostsim::blockId("WMAP"), "WeightMap");
+      writer.begin(kWeightMapBlock.id, kWeightMapBlock.token);
       writer.writeString(name);
       writer.end();
       const auto host = openHost(modulePath);
@@ -274,6 +333,126 @@ void checkLoadedLongNames(const std::string &modulePath) {
       for (const uint32_t vid : {kReferenceObjectId, kWeightMapId}) {
         expectFitted(readName(panel, vid, who), name, "", who);
       }
+    }
+  }
+}
+
+}  // namespace kerrowbend_host
+
+namespace kerrowbend_host {
+
+void checkReferenceObjectOverTime(const std::string &modulePath) {
+  PlacedNode placed = placeInScene(modulePath, kSingle);
+  Host &host = *placed.host;
+  const Node &node = *placed.node;
+  const PanelRecord &panel = *placed.panel;
+  hostsim::SceneObject &pointer = *host.scene().findByName(kPointer);
+  hostsim::SceneObject &other = host.scene().addObject("Other");
+  other.setForward({-0.6, 0.1, 0.2});
+  panel.setInt(kInvertId, 0);
+  placed.node->connect(kWeightInput, 0.5);
+  Directions directions;
+  const auto expectToward = [&](const std::string &when, const Vec3 &forward) {
+    for (int i = 0; i < 5; ++i) {
+      const Vec3 normal = directions.clearOf(forward);
+      expectWorldNormal(std::string(kSingle) + ", " + when, node, spotOn(placed.scene, normal),
+                        expectedDrag(normal, forward, 0.5));
+    }
+  };
+  const auto expectPassThrough = [&](const std::string &when) {
+    for (int i = 0; i < 3; ++i) {
+      expectUnchanged(std::string(kSingle) + ", " + when, node,
+                      spotOn(placed.scene, directions.unit()));
+    }
+  };
+
+  panel.setString(kReferenceObjectId, kPointer);
+  host.newTime(1, 0.0);
+  expectToward("Reference Object set, after a new time", placed.scene.pointerForward);
+  const Vec3 turned = {0.7, 0.6, -0.2};
+  pointer.setForward(turned);
+  host.newTime(2, 0.04);
+  expectToward("the object's axis turned between two new times", turned);
+  const auto spinning = [](double time) { return Vec3{std::cos(time), std::sin(time), 0.3}; };
+  pointer.setForward(spinning);
+  for (const double time : {1.0, 2.5}) {
+    host.newTime(static_cast<int>(time * 25), time);
+    expectToward("the object's axis at time " + weightText(time), spinning(time));
+  }
+  panel.setString(kReferenceObjectId, "");
+  host.newTime(3, 3.0);
+  expectPassThrough("Reference Object cleared, after a new time");
+  panel.setString(kReferenceObjectId, kPointer);
+  host.newTime(4, 3.5);
+  expectToward("Reference Object set again, after a new time", spinning(3.5));
+  panel.setString(kReferenceObjectId, "Elsewhere");
+  host.newTime(5, 4.0);
+  expectPassThrough("Reference Object set to the name of no object, after a new time");
+  host.scene().rename(other, "Elsewhere");
+  host.newTime(6, 4.5);
+  expectToward("an object renamed to the Reference Object, after a new time", {-0.6, 0.1, 0.2});
+}
+
+void checkCopy(const std::string &modulePath) {
+  {
+    PlacedNode placed = placeInScene(modulePath, kSingle);
+    Host &host = *placed.host;
+    Node &source = *placed.node;
+    placed.panel->setString(kReferenceObjectId, kPointer);
+    placed.panel->setInt(kInvertId, 0);
+    placed.panel->setString(kWeightMapId, kMap);
+    Node &copy = placeNode(host, kSingle);
+    const std::string name = std::string(kSingle) + " copied with every setting changed";
+    if (const Error error = copy.copyFrom(source); error != nullptr) {
+      fail(name + ": expected copy to report no error, but it reported " + shown(error));
+    }
+    const std::vector<std::string> set = panelValues(*placed.panel, name);
+    const std::vector<std::string> copied = panelValues(openPanel(host, copy), name);
+    if (copied != set) {
+      fail(name + ": expected the copy to show the values " + joined(set) +
+           " in its panel, but it shows " + joined(copied));
+    }
+    const std::string original = saveChecked(source, BlockForm::Binary);
+    const std::string again = saveChecked(copy, BlockForm::Binary);
+    if (again != original) {
+      fail(name + ": expected the copy to save what its source saves, but " +
+           firstDifference(original, again));
+    }
+    // The copy finds its Reference Object at its own next new time.
+    host.newTime(0, 0.0);
+    Directions directions;
+    std::mt19937 random(11);
+    for (int i = 0; i < 10; ++i) {
+      const Vec3 normal = directions.clearOf(placed.scene.pointerForward);
+      const PaintedSpot painted = paintedSpot(placed.scene, normal, i, random);
+      expectWorldNormal(name + ", shaded after a new time", copy, painted.spot,
+                        expectedDrag(normal, placed.scene.pointerForward, painted.weight));
+    }
+  }
+  // The multi node onto a node with fewer stages and one with more; a
+  // stage the destination had keeps its inputs.
+  for (const int32_t had : {1, 5}) {
+    const auto host = openHost(modulePath);
+    Node &source = placeNode(*host, kMulti);
+    openPanel(*host, source).editInt(kInputSizeId, 3);
+    Node &copy = placeNode(*host, kMulti);
+    openPanel(*host, copy).editInt(kInputSizeId, had);
+    const hostsim::Input *firstStage = copy.input(stageReferenceInput(1));
+    const std::string name =
+        std::string(kMulti) + " of 3 stages copied onto one of " + std::to_string(had);
+    if (const Error error = copy.copyFrom(source); error != nullptr) {
+      fail(name + ": expected copy to report no error, but it reported " + shown(error));
+    }
+    failOnProblem(name + ": ", stageProblem(copy, 3));
+    if (copy.input(stageReferenceInput(1)) != firstStage) {
+      fail(name + ": expected stage 1 to keep its inputs and so its connections, but they were " +
+           "made anew");
+    }
+    const std::string original = saveChecked(source, BlockForm::Binary);
+    const std::string again = saveChecked(copy, BlockForm::Binary);
+    if (again != original) {
+      fail(name + ": expected the copy to save what its source saves, but " +
+           firstDifference(original, again));
     }
   }
 }

@@ -18,12 +18,6 @@ namespace kerrowbend_host {
 
 const char *formName(BlockForm form) { return form == BlockForm::Binary ? "binary" : "text"; }
 
-std::string hex(uint32_t value) {
-  char text[11];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
-  return text;
-}
-
 std::string shown(std::string_view text, std::size_t limit) {
   std::string out = "\"";
   for (const char c : text.substr(0, limit)) {
@@ -118,8 +112,8 @@ namespace {
 std::vector<std::string> stageInputs(int count) {
   std::vector<std::string> names;
   for (int k = 1; k <= count; ++k) {
-    names.push_back("Reference Normal " + std::to_string(k));
-    names.push_back("Weight " + std::to_string(k));
+    names.push_back(stageReferenceInput(k));
+    names.push_back(stageWeightInput(k));
   }
   return names;
 }
@@ -133,7 +127,7 @@ std::string stageProblem(const Node &node, int count) {
     return "expected the inputs " + joined(expected) + ", but the node has " + joined(names);
   }
   for (const std::string &name : names) {
-    const int wanted = name.starts_with("Weight") ? CONNECTION_SCALAR : CONNECTION_VECTOR;
+    const int wanted = name.starts_with(kWeightInput) ? CONNECTION_SCALAR : CONNECTION_VECTOR;
     if (node.input(name)->connectionType() != wanted) {
       return "expected input " + shown(name) + " of connection type " + std::to_string(wanted) +
              ", but it has " + std::to_string(node.input(name)->connectionType());

@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "hostsim/blocks.h"
+#include "hostsim/format.h"
 #include "hostsim/host.h"
+#include "hostsim/module_facts.h"
 
 namespace kerrowbend_host {
 
@@ -23,15 +25,19 @@ using hostsim::Host;
 using hostsim::Node;
 using hostsim::PanelRecord;
 
-inline constexpr const char *kSingle = "Kerrowbend";
-inline constexpr const char *kMulti = "KerrowbendMulti";
-inline constexpr std::array<const char *, 2> kNodes = {kSingle, kMulti};
-
-// The single node's panel values, and the multi node's one.
-inline constexpr uint32_t kReferenceObjectId = 0x8001;
-inline constexpr uint32_t kInvertId = 0x8002;
-inline constexpr uint32_t kWeightMapId = 0x8003;
-inline constexpr uint32_t kInputSizeId = 0x8001;
+using hostsim::facts::kInputSizeId;
+using hostsim::facts::kInvertId;
+using hostsim::facts::kMulti;
+using hostsim::facts::kNameField;
+using hostsim::facts::kNodes;
+using hostsim::facts::kOutput;
+using hostsim::facts::kReferenceInput;
+using hostsim::facts::kReferenceObjectId;
+using hostsim::facts::kSingle;
+using hostsim::facts::kWeightInput;
+using hostsim::facts::kWeightMapId;
+using hostsim::facts::stageReferenceInput;
+using hostsim::facts::stageWeightInput;
 
 inline constexpr std::array<BlockForm, 2> kForms = {BlockForm::Binary, BlockForm::Text};
 
@@ -41,7 +47,7 @@ inline constexpr std::array<BlockForm, 2> kForms = {BlockForm::Binary, BlockForm
 
 const char *formName(BlockForm form);
 
-std::string hex(uint32_t value);
+using hostsim::hex;
 
 // A text as a failure sentence shows it: quoted, control bytes escaped, a
 // long one cut.
@@ -85,8 +91,6 @@ std::string saveChecked(Node &node, BlockForm form);
 
 // ---- names in panel fields -------------------------------------------------
 
-// A name lives in a field of 260 bytes, its terminating zero included.
-inline constexpr std::size_t kNameField = 260;
 inline constexpr std::array<std::size_t, 3> kLongNames = {kNameField - 1, kNameField, 4096};
 
 // The name behind a string value, read as a host's panel reads it but
