@@ -8,7 +8,7 @@
 
 namespace kerrowbend_host {
 
-// validate_module_checks.cpp
+// validate_binding_checks.cpp
 void checkExports(const std::string &modulePath);
 void checkServers(const std::string &modulePath);
 void checkTags(const std::string &modulePath);

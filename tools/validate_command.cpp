@@ -178,7 +178,9 @@ void addValidateCommand(CLI::App &app, int &exitCode) {
   validate
       ->add_option("--check", run->checks,
                    "run only this check, or every check of a group given as GROUP/ (repeat)")
-      ->type_name("NAME");
+      ->type_name("NAME")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   validate->add_flag("--in-process", run->inProcess,
                      "run the checks in this process, one after another, with no time limit "
                      "(for a debugger; a crash ends the run)");

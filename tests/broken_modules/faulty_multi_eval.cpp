@@ -4,6 +4,8 @@
 //   EVAL_SETS_TWICE      sets World Normal twice per evaluation
 #include "kernel/drag.h"
 #include "module/host_services.h"
+#include "module/scene_objects.h"
+#include "module/shading.h"
 #include "multi_node/instance.h"
 
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
@@ -16,7 +18,7 @@ extern "C" void __wrap_evaluateMultiInstance(void *instance, NodalAccess *na, Ou
   using namespace kerrowbend;
   (void)output;
   const auto &inst = *static_cast<const MultiDragInstance *>(instance);
-  Vector n{na->wNorm[0], na->wNorm[1], na->wNorm[2]};
+  Vector n = toVector(na->wNorm);
   const NodeInputFuncs &inputs = *hostServices.inputFuncs;
   if (shadesSpotsOn(na->objId) && inst.stages != nullptr) {
     for (int32_t i = inst.stages->count - 1; i >= 0; --i) {
@@ -27,11 +29,10 @@ extern "C" void __wrap_evaluateMultiInstance(void *instance, NodalAccess *na, Ou
       if (w == 0.0 || inputs.check(stage->referenceInput) == 0) continue;
       double r[3] = {0.0, 0.0, 0.0};
       inputs.evaluate(stage->referenceInput, na, r);
-      n = dragNormal(n, {r[0], r[1], r[2]}, w);
+      n = dragNormal(n, toVector(r), w);
     }
   }
-  double out[3] = {n.x, n.y, n.z};
-  hostServices.outputFuncs->setValue(value, out);
+  setResult(value, n);
 #elif defined(EVAL_SETS_TWICE)
   __real_evaluateMultiInstance(instance, na, output, value);
   __real_evaluateMultiInstance(instance, na, output, value);

@@ -3,7 +3,7 @@
 //   EVAL_IGNORES_INVERT  shades as if "Invert Vector" were off
 //   EVAL_OUTSIDE_UNSET   sets no World Normal for spots on objects outside
 //                        the scene
-#include "module/host_services.h"
+#include "module/scene_objects.h"
 #include "single_node/instance.h"
 
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "hostsim/module_checks.h"
+#include "hostsim/file_checks.h"
 #include "tools/validate_check_groups.h"
 #include "tools/validate_support.h"
 
