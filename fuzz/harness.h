@@ -10,9 +10,9 @@
 // forget their records, inputs, outputs and panels (Harness::endInput). So
 // each input starts from nodes just placed and replays the same way on its
 // own, and the host's lookups run over the nodes of the input at hand
-// alone. What the host keeps from one input to the next is its handler
-// activations, one pair more each time a target changes the host version
-// (Harness::configure).
+// alone. What the host keeps from one input to the next is the latest
+// activation of each handler (Harness::configure activates both again when
+// a target changes the host version; the host forgets the ones replaced).
 //
 // Run a target as run_fuzz.cmake does (see there for its options), and for
 // runs much longer than the test suite's add -fork=1, so each job starts

@@ -10,12 +10,12 @@ foreach(var FUZZER SEEDS WORK SECONDS MAX_LEN)
 endforeach()
 
 # libFuzzer looks for a leak after every input that allocated more than it
-# freed. The simulated host keeps what outlives an input (its handler
-# activations, the room its tables grew to), so many inputs would trigger
-# that search of the whole heap; the leak check at exit still runs. Inputs
-# that give the multi node hundreds of stages take far longer than the
-# rest and reach nothing new after the first few; weighing inputs by their
-# time keeps them from taking most of the run.
+# freed. The simulated host keeps what outlives an input (its latest
+# handler activations, the room its tables and record pool grew to), so
+# many inputs would trigger that search of the whole heap; the leak check
+# at exit still runs. Inputs that give the multi node hundreds of stages
+# take far longer than the rest and reach nothing new after the first few;
+# weighing inputs by their time keeps them from taking most of the run.
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/corpus")
 execute_process(

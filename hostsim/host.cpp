@@ -1,5 +1,7 @@
 #include "hostsim/host.h"
 
+#include <memory_resource>
+#include <set>
 #include <stdexcept>
 
 namespace hostsim {
@@ -127,6 +129,14 @@ void Host::forgetDestroyed() {
     return true;
   });
   panels_.forgetDestroyed();
+  // Kept: the latest activation of each server, and every one a node was
+  // placed through. Found before erasing, as erasing moves the records.
+  std::pmr::set<const HandlerActivation *> kept(&records_);
+  for (const auto &activation : activations_) kept.insert(handler(activation->server));
+  for (const auto &node : nodes_) kept.insert(node->activation_);
+  std::erase_if(activations_, [&kept](const std::unique_ptr<HandlerActivation> &activation) {
+    return !kept.contains(activation.get());
+  });
 }
 
 void Host::newTime(int frame, double time) {

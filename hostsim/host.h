@@ -25,6 +25,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -125,7 +126,9 @@ class Host {
   int activateHandler(const std::string &server, int version = 3,
                       const HandlerOptions &options = {});
   // The latest activation of a handler server, or null. Every activation's
-  // record stays alive, at its address, until the host is destroyed.
+  // record stays alive, at its address, until the host is destroyed, or
+  // until forgetDestroyed once a later activation of its server took its
+  // place and no node placed through it remains.
   HandlerActivation *handler(const std::string &server) const;
   const std::vector<std::unique_ptr<HandlerActivation>> &activations() const {
     return activations_;
@@ -142,18 +145,21 @@ class Host {
   // activated or installed no create.
   Node &createNode(const std::string &server, const std::string &nodeName);
   // Every node placed and not forgotten, in order, also the destroyed ones.
-  const std::vector<std::unique_ptr<Node>> &nodes() const { return nodes_; }
+  const std::pmr::vector<std::unique_ptr<Node>> &nodes() const { return nodes_; }
   // The node behind id, or null; a forgotten node's id is no longer known.
   Node *findNode(NodeId id) const;
   // Sets the scene's time and frame, then calls every live node's newTime.
   void newTime(int frame, double time);
-  // Drops the records of destroyed nodes (with their inputs and outputs)
-  // and of destroyed panels, so a long run that places node after node
-  // keeps only what is alive. References to them dangle afterwards, and a
-  // later record may reuse a forgotten one's address, and so its id.
+  // Drops the records of destroyed nodes (with their inputs and outputs),
+  // of destroyed panels and of handler activations that were replaced and
+  // serve no node any more, so a long run that places node after node, or
+  // activates a handler again and again, keeps only what is alive.
+  // References to them dangle afterwards, and a later record may reuse a
+  // forgotten one's address, and so its id.
   void forgetDestroyed();
 
  private:
+  friend class Node;
   void destroyNodes();
   // The module's server of that class and name; throws when there is none.
   const ServerRecord &server(const char *className, const std::string &name) const;
@@ -172,8 +178,14 @@ class Host {
 
   std::unique_ptr<ModuleFile> module_;
   std::vector<std::unique_ptr<HandlerActivation>> activations_;
-  std::vector<std::unique_ptr<Node>> nodes_;
-  std::unordered_map<NodeId, Node *> nodesById_;
+  // The room for the node records' lists and indexes. A fuzz run places
+  // and forgets nodes by the hundred thousand, each with a few inputs, and
+  // taking every index entry from the heap apart (under AddressSanitizer
+  // above all) cost more than the module's own work. Only placing and
+  // forgetting touch it, never an evaluation, so it needs no lock.
+  std::pmr::unsynchronized_pool_resource records_;
+  std::pmr::vector<std::unique_ptr<Node>> nodes_{&records_};
+  std::pmr::unordered_map<NodeId, Node *> nodesById_{&records_};
 };
 
 }  // namespace hostsim

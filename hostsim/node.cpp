@@ -56,7 +56,13 @@ void Input::write(const NodalAccess &spot, double *out) const {
 // ---- nodes ----------------------------------------------------------------
 
 Node::Node(Host &host, HandlerActivation &activation, std::string name)
-    : host_(host), activation_(&activation), name_(std::move(name)) {}
+    : host_(host),
+      activation_(&activation),
+      name_(std::move(name)),
+      inputs_(&host.records_),
+      outputs_(&host.records_),
+      inputsById_(&host.records_),
+      liveInputsByName_(&host.records_) {}
 
 std::vector<std::string> Node::inputNames() const {
   std::vector<std::string> names;
@@ -259,21 +265,22 @@ struct NodeServices {
   }
 
   static InputId createInput(NodeId id, int type, const char *name, InputEventFunc event) {
-    const std::string text = name != nullptr ? name : "";
+    const std::string_view text = name != nullptr ? name : "";
     Host *current = host();
     if (current == nullptr) return nullptr;
     current->log().record("input.create", text, type);
     if (current->inputIdRefused(text)) return nullptr;
     Node *found = current->findNode(id);
     if (found == nullptr || found->destroyed_) return nullptr;
-    return found->addInput(text, type, event).id();
+    return found->addInput(std::string(text), type, event).id();
   }
 
   static void destroyInput(NodeId id, InputId input) {
     Node *found = node(id);
     Input *own = found != nullptr ? found->ownInput(input) : nullptr;
     if (Host *current = host()) {
-      current->log().record("input.destroy", own != nullptr ? own->name_ : "(unknown)");
+      current->log().record("input.destroy",
+                            own != nullptr ? std::string_view(own->name_) : "(unknown)");
     }
     if (own == nullptr) return;
     // Counted before the node's own bookkeeping, which ignores a second
@@ -302,11 +309,11 @@ struct NodeServices {
   }
 
   static OutputId createOutput(NodeId id, int type, const char *name) {
-    const std::string text = name != nullptr ? name : "";
+    const std::string_view text = name != nullptr ? name : "";
     if (Host *current = host()) current->log().record("output.create", text, type);
     Node *found = node(id);
     if (found == nullptr || found->destroyed_) return nullptr;
-    found->outputs_.push_back(std::unique_ptr<Output>(new Output(found, text, type)));
+    found->outputs_.push_back(std::unique_ptr<Output>(new Output(found, std::string(text), type)));
     return found->outputs_.back()->id();
   }
 
@@ -319,7 +326,8 @@ struct NodeServices {
       }
     }
     if (Host *current = host()) {
-      current->log().record("output.destroy", own != nullptr ? own->name_ : "(unknown)");
+      current->log().record("output.destroy",
+                            own != nullptr ? std::string_view(own->name_) : "(unknown)");
     }
     if (own != nullptr) own->destroyed_ = true;
   }

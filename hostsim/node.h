@@ -14,6 +14,7 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -142,8 +143,8 @@ class Node {
 
   // Every input and output the module created, in creation order, also the
   // destroyed ones.
-  const std::vector<std::unique_ptr<Input>> &inputs() const { return inputs_; }
-  const std::vector<std::unique_ptr<Output>> &outputs() const { return outputs_; }
+  const std::pmr::vector<std::unique_ptr<Input>> &inputs() const { return inputs_; }
+  const std::pmr::vector<std::unique_ptr<Output>> &outputs() const { return outputs_; }
   // The names of the live inputs, in creation order.
   std::vector<std::string> inputNames() const;
   // The live input or output of that name (the first made, when several
@@ -206,11 +207,14 @@ class Node {
   bool createErrorSet_ = false;
   int previewType_ = -1;
   bool destroyed_ = false;
-  std::vector<std::unique_ptr<Input>> inputs_;
-  std::vector<std::unique_ptr<Output>> outputs_;
-  std::unordered_map<InputId, Input *> inputsById_;
-  // Live inputs only; among equal names in creation order.
-  std::multimap<std::string, Input *, std::less<>> liveInputsByName_;
+  // The lists and indexes take their room from the host's record pool (see
+  // Host), as every placed node makes and drops a few of each.
+  std::pmr::vector<std::unique_ptr<Input>> inputs_;
+  std::pmr::vector<std::unique_ptr<Output>> outputs_;
+  std::pmr::unordered_map<InputId, Input *> inputsById_;
+  // Live inputs only; among equal names in creation order. The keys view
+  // the inputs' own names, which live as long as the node.
+  std::pmr::multimap<std::string_view, Input *> liveInputsByName_;
 };
 
 // The node service tables; identical for every host.

@@ -841,7 +841,7 @@ TEST(Nodes, ARefusedInputIsLoggedButNeverMade) {
 // Inputs are found through indexes by id and by live name; what an index
 // keeps after a destroy, or after the host forgets a node, must match what
 // a search of every record would find.
-TEST(Nodes, IndexesFollowDestroysAndForgottenNodes) {
+TEST(Nodes, IndexesAndActivationsFollowDestroysAndForgottenNodes) {
   Host host(KERROWBEND_MODULE_PATH);
   ASSERT_EQ(host.activateHandler("Kerrowbend"), 0);
   auto *inputs = static_cast<NodeInputFuncs *>(host.lookup("NodeInputFuncs 3"));
@@ -876,6 +876,17 @@ TEST(Nodes, IndexesFollowDestroysAndForgottenNodes) {
   EXPECT_EQ(host.panels().find(panels[0]), nullptr);
   EXPECT_NE(host.panels().find(panels[1]), nullptr);
   EXPECT_EQ(inputs->create(goneId, CONNECTION_SCALAR, "Weight", nullptr), nullptr);
+
+  // Of the handler's activations, the one a remaining node was placed
+  // through stays, and of the later ones only the latest.
+  const HandlerActivation *placedThrough = &kept.activation();
+  ASSERT_EQ(host.activateHandler("Kerrowbend"), 0);
+  ASSERT_EQ(host.activateHandler("Kerrowbend"), 0);
+  const HandlerActivation *latest = host.handler("Kerrowbend");
+  host.forgetDestroyed();
+  ASSERT_EQ(host.activations().size(), 2u);
+  EXPECT_EQ(host.activations()[0].get(), placedThrough);
+  EXPECT_EQ(host.activations()[1].get(), latest);
 }
 
 // Many render threads evaluate one instance at once; each must get its own
