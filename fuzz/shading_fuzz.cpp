@@ -36,6 +36,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "fuzz/harness.h"
 
@@ -59,6 +60,27 @@ constexpr int kMaxShadingStages = 6;
 constexpr const char *kReferenceNames[] = {"Ref", "Cube", "ref", "Gone", ""};
 // Weight map names: on Cube, on Other, on no object, none.
 constexpr const char *kWeightMapNames[] = {"Wmap", "Other map", "Missing", ""};
+
+// The single node's scene data for each choice of names and invert value,
+// and the multi node's for each stage count, each written on first use:
+// writing it afresh for every input cost more than the shading it sets up.
+const std::string &singleSettings(std::size_t reference, std::size_t weightMap, uint8_t invert) {
+  static std::array<std::string, std::size(kReferenceNames) * std::size(kWeightMapNames) * 256>
+      written;
+  std::string &data = written[(reference * std::size(kWeightMapNames) + weightMap) * 256 + invert];
+  if (data.empty()) {
+    data = fuzzing::singleData(hostsim::BlockForm::Binary, kReferenceNames[reference],
+                               static_cast<int8_t>(invert), kWeightMapNames[weightMap]);
+  }
+  return data;
+}
+
+const std::string &stageCountData(int count) {
+  static std::array<std::string, kMaxShadingStages + 1> written;
+  std::string &data = written[static_cast<std::size_t>(count)];
+  if (data.empty()) data = fuzzing::countData(hostsim::BlockForm::Binary, count);
+  return data;
+}
 
 Vec3 anyVector(Bytes &in) {
   Vec3 v{};
@@ -131,9 +153,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   const bool referenceConnected = (singleFlags & 2) != 0;
   const double weight = fuzzing::anyDouble(in);
   const Vec3 reference = anyVector(in);
-  const auto invert = static_cast<int8_t>(in.byte());
-  const std::string referenceName = kReferenceNames[in.byte() % std::size(kReferenceNames)];
-  const std::string weightMapName = kWeightMapNames[in.byte() % std::size(kWeightMapNames)];
+  const uint8_t invert = in.byte();
+  const std::size_t referencePick = in.byte() % std::size(kReferenceNames);
+  const std::size_t weightMapPick = in.byte() % std::size(kWeightMapNames);
+  const std::string_view referenceName = kReferenceNames[referencePick];
+  const std::string_view weightMapName = kWeightMapNames[weightMapPick];
   const Vec3 forward = anyVector(in);
   scene.ref->setForward(forward);
   bool moderateMap = true;
@@ -149,8 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     }
   }
   FUZZ_REQUIRE(single.load(hostsim::BlockForm::Binary,
-                           fuzzing::singleData(hostsim::BlockForm::Binary, referenceName, invert,
-                                               weightMapName)) == nullptr,
+                           singleSettings(referencePick, weightMapPick, invert)) == nullptr,
                "single node: load gave an error");
   if (weightConnected) single.connect("Weight", weight);
   if (referenceConnected) single.connect("Reference Normal", reference);
@@ -199,8 +222,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   // ---- the multi node ----
   hostsim::Node &multi = harness.node(Slot::Multi);
   const int stageCount = in.byte() % (kMaxShadingStages + 1);
-  FUZZ_REQUIRE(multi.load(hostsim::BlockForm::Binary,
-                          fuzzing::countData(hostsim::BlockForm::Binary, stageCount)) == nullptr,
+  FUZZ_REQUIRE(multi.load(hostsim::BlockForm::Binary, stageCountData(stageCount)) == nullptr,
                "multi node: load gave an error");
   bool anyStageUsable = false;
   bool moderateMulti = moderateVector(normal);
