@@ -277,8 +277,10 @@ std::optional<int32_t> readCount(hostsim::BlockForm form, const std::string &dat
   static const BlockIdent kBlocks[] = {{kCountBlock.id, kCountBlock.token}, {0, nullptr}};
   hostsim::BlockReader reader(form, data);
   std::optional<int32_t> count;
-  for (BlockId id; (id = reader.findBlock(kBlocks)) != 0; reader.endBlock()) {
+  // Only the count block is listed, so every block found is one.
+  while (reader.findBlock(kBlocks) != 0) {
     if (int32_t value = 0; reader.readInts(&value, 1) == 1) count = value;
+    reader.endBlock();
   }
   return count;
 }
