@@ -273,14 +273,14 @@ SingleData readSingleData(hostsim::BlockForm form, const std::string &data) {
   return found;
 }
 
-std::optional<int32_t> readCount(hostsim::BlockForm form, const std::string &data) {
+std::optional<int32_t> readCount(hostsim::BlockForm form, const std::string &data,
+                                 const hostsim::LoadOptions &options) {
   static const BlockIdent kBlocks[] = {{kCountBlock.id, kCountBlock.token}, {0, nullptr}};
-  hostsim::BlockReader reader(form, data);
+  hostsim::BlockReader reader(form, data, options);
   std::optional<int32_t> count;
-  // Only the count block is listed, so every block found is one.
-  while (reader.findBlock(kBlocks) != 0) {
-    if (int32_t value = 0; reader.readInts(&value, 1) == 1) count = value;
-    reader.endBlock();
+  // A host may also hand over blocks the list does not name.
+  for (BlockId id; (id = reader.findBlock(kBlocks)) != 0; reader.endBlock()) {
+    if (int32_t value = 0; id == kCountBlock.id && reader.readInts(&value, 1) == 1) count = value;
   }
   return count;
 }

@@ -161,8 +161,11 @@ struct SingleData {
   int blocks = 0;
 };
 SingleData readSingleData(hostsim::BlockForm form, const std::string &data);
-// The count a multi node's save holds, when it holds one.
-std::optional<int32_t> readCount(hostsim::BlockForm form, const std::string &data);
+// The count scene data holds for a multi node, as the node reads it: the
+// last count block's integer that could be read, if any. options are the
+// host's, as the node's load gets them.
+std::optional<int32_t> readCount(hostsim::BlockForm form, const std::string &data,
+                                 const hostsim::LoadOptions &options = {});
 
 // Scene data as the nodes write it.
 std::string singleData(hostsim::BlockForm form, std::string_view object, int32_t invert,

@@ -31,24 +31,10 @@ using fuzzing::Harness;
 using fuzzing::Slot;
 using hostsim::BlockForm;
 
-using hostsim::facts::kCountBlock;
-
 const char *formName(BlockForm form) { return form == BlockForm::Text ? "text" : "binary"; }
 
 BlockForm otherForm(BlockForm form) {
   return form == BlockForm::Text ? BlockForm::Binary : BlockForm::Text;
-}
-
-// The count the multi node holds after loading data into a node just
-// placed: the last count block's integer that could be read, else 1.
-int32_t countAfterLoad(BlockForm form, const std::string &data, hostsim::LoadOptions options) {
-  static const BlockIdent kBlocks[] = {{kCountBlock.id, kCountBlock.token}, {0, nullptr}};
-  hostsim::BlockReader reader(form, data, options);
-  int32_t count = 1;
-  for (BlockId id; (id = reader.findBlock(kBlocks)) != 0; reader.endBlock()) {
-    if (int32_t value = 0; id == kCountBlock.id && reader.readInts(&value, 1) == 1) count = value;
-  }
-  return count;
 }
 
 void loadCleanly(hostsim::Node &node, BlockForm form, const std::string &data,
@@ -136,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   const hostsim::LoadOptions options{.returnUnknownBlocks = (data[0] & 4) != 0};
   const std::string blocks(reinterpret_cast<const char *>(data + 1), size - 1);
 
-  const int32_t count = multi ? countAfterLoad(form, blocks, options) : 0;
+  const int32_t count = multi ? fuzzing::readCount(form, blocks, options).value_or(1) : 0;
   if (count > fuzzing::kMaxStages) return 0;
 
   Harness &harness = Harness::get();

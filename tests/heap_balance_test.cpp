@@ -18,11 +18,10 @@
 namespace kerrowbend_test {
 namespace {
 
+using facts::kInputSizeId;
+using facts::kReferenceObjectId;
 using hostsim::BlockForm;
 using hostsim::Node;
-
-constexpr uint32_t kReferenceObjectId = 0x8001;
-constexpr uint32_t kInputSizeId = 0x8001;
 
 hostsim::PanelRecord &openPanel(hostsim::Host &host, Node &node) {
   InterfaceRecord record{node.instance(), nullptr, nullptr, nullptr};
