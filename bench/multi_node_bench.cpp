@@ -9,10 +9,11 @@
 
 #include "hostsim/blocks.h"
 #include "hostsim/host.h"
+#include "hostsim/module_facts.h"
 
 namespace {
 
-constexpr uint32_t kInputSize = 0x8001;
+namespace facts = hostsim::facts;
 
 // A host with the multi node activated and a node placed, its panel open.
 struct MultiBench {
@@ -21,13 +22,13 @@ struct MultiBench {
   hostsim::PanelRecord *panel = nullptr;
 
   bool setUp(benchmark::State &state) {
-    if (host.activateHandler("KerrowbendMulti") != 0) {
+    if (host.activateHandler(facts::kMulti) != 0) {
       state.SkipWithError("activation failed");
       return false;
     }
-    node = &host.createNode("KerrowbendMulti", "bench");
+    node = &host.createNode(facts::kMulti, "bench");
     InterfaceRecord record{node->instance(), nullptr, nullptr, nullptr};
-    host.activateInterface("KerrowbendMulti", 4, &record);
+    host.activateInterface(facts::kMulti, 4, &record);
     panel = host.panels().find(record.panel);
     host.log().setRecording(false);
     return true;
@@ -38,13 +39,12 @@ void BM_MultiShadeSpotConnectedStages(benchmark::State &state) {
   MultiBench bench;
   if (!bench.setUp(state)) return;
   const auto stages = static_cast<int>(state.range(0));
-  bench.panel->editInt(kInputSize, stages);
+  bench.panel->editInt(facts::kInputSizeId, stages);
   for (int k = 1; k <= stages; ++k) {
-    const std::string number = std::to_string(k);
     bench.node->connect(
-        "Reference Normal " + number,
+        facts::stageReferenceInput(k),
         hostsim::Vec3{k % 3 == 0 ? 1.0 : 0.0, k % 3 == 1 ? 1.0 : 0.0, k % 3 == 2 ? 1.0 : 0.0});
-    bench.node->connect("Weight " + number, 0.3);
+    bench.node->connect(facts::stageWeightInput(k), 0.3);
   }
   const hostsim::SceneObject &shaded = bench.host.scene().addObject("Shaded");
   const NodalAccess spot = hostsim::makeSpot({0.0, 0.6, 0.8}, shaded.id());
@@ -68,13 +68,13 @@ void BM_MultiInputSizeRoundTrip(benchmark::State &state) {
   const auto stages = static_cast<int>(state.range(0));
   for (auto _ : state) {
     state.PauseTiming();
-    hostsim::Node &node = bench.host.createNode("KerrowbendMulti", "round trip");
+    hostsim::Node &node = bench.host.createNode(facts::kMulti, "round trip");
     InterfaceRecord record{node.instance(), nullptr, nullptr, nullptr};
-    bench.host.activateInterface("KerrowbendMulti", 4, &record);
+    bench.host.activateInterface(facts::kMulti, 4, &record);
     const hostsim::PanelRecord &panel = *bench.host.panels().find(record.panel);
     state.ResumeTiming();
-    panel.editInt(kInputSize, stages);
-    panel.editInt(kInputSize, 1);
+    panel.editInt(facts::kInputSizeId, stages);
+    panel.editInt(facts::kInputSizeId, 1);
     state.PauseTiming();
     node.destroy();
     bench.host.forgetDestroyed();

@@ -14,6 +14,7 @@
 #include <system_error>
 #include <vector>
 
+#include "hostsim/module_facts.h"
 #include "tools/child_run.h"
 #include "tools/command_line.h"
 #include "tools/commands.h"
@@ -31,9 +32,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A node's name fields hold 259 bytes and a terminator; a longer name
+// A node's name fields hold a terminator after the name; a longer name
 // would be cut short on its way in.
-constexpr std::size_t kMaxNameBytes = 259;
+constexpr std::size_t kMaxNameBytes = hostsim::facts::kNameField - 1;
 // A panel of 4096 pixels makes a picture of up to 8192 x 8192.
 constexpr int kMaxSize = 4096;
 
@@ -206,8 +207,7 @@ PreviewShow showFrom(const std::string &text) {
 
 // The picture's PNG, made in the child: the module loaded, the node set up
 // and every pixel shaded there.
-std::string drawPicture(const PreviewSettings &settings, int size, int samples,
-                        PreviewShow show) {
+std::string drawPicture(const PreviewSettings &settings, int size, int samples, PreviewShow show) {
   tellParent("loading the module");
   const PreviewScene scene(settings, [](const std::string &stage) { tellParent(stage); });
   tellParent("shading");
@@ -237,7 +237,8 @@ int runPreview(const CommandLine &line) {
   settings.modulePath = line.module.empty() ? defaultModulePath() : line.module;
 
   ChildOutcome outcome = runInChild(
-      [&settings, size, samples, show] { return drawPicture(settings, size, samples, show); }, line.timeLimit);
+      [&settings, size, samples, show] { return drawPicture(settings, size, samples, show); },
+      line.timeLimit);
   const std::string png = childAnswer(outcome, inQuotes(settings.modulePath), line.timeLimit);
   writeOutputFile(line.out, png);
   return kExitOk;

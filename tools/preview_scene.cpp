@@ -4,20 +4,14 @@
 #include <stdexcept>
 
 #include "hostsim/blocks.h"
+#include "hostsim/module_facts.h"
 #include "tools/preview_render.h"
 
 namespace kerrowbend_host {
 
 namespace {
 
-constexpr const char *kSingleServer = "Kerrowbend";
-constexpr const char *kMultiServer = "KerrowbendMulti";
-
-// The panels' value ids.
-constexpr uint32_t kReferenceObjectValue = 0x8001;
-constexpr uint32_t kInvertValue = 0x8002;
-constexpr uint32_t kWeightMapValue = 0x8003;
-constexpr uint32_t kInputSizeValue = 0x8001;
+namespace facts = hostsim::facts;
 
 // The panel's interface version that hosts hand a node's interface server.
 constexpr int kInterfaceVersion = 4;
@@ -27,7 +21,7 @@ constexpr int kInterfaceVersion = 4;
 constexpr hostsim::BlockForm kSceneForm = hostsim::BlockForm::Text;
 
 const char *serverName(PreviewNode node) {
-  return node == PreviewNode::Single ? kSingleServer : kMultiServer;
+  return node == PreviewNode::Single ? facts::kSingle : facts::kMulti;
 }
 
 Vec3 negated(const Vec3 &v) { return {-v[0], -v[1], -v[2]}; }
@@ -39,13 +33,13 @@ std::string connectInputs(hostsim::Node &node, const PreviewSettings &settings) 
   std::vector<std::pair<std::string, Vec3>> vectors;
   std::vector<std::pair<std::string, double>> scalars;
   if (settings.node == PreviewNode::Single) {
-    if (settings.reference) vectors.emplace_back("Reference Normal", *settings.reference);
-    if (settings.weight) scalars.emplace_back("Weight", *settings.weight);
+    if (settings.reference) vectors.emplace_back(facts::kReferenceInput, *settings.reference);
+    if (settings.weight) scalars.emplace_back(facts::kWeightInput, *settings.weight);
   } else {
     for (std::size_t i = 0; i < settings.stages.size(); ++i) {
-      const std::string number = std::to_string(i + 1);
-      vectors.emplace_back("Reference Normal " + number, settings.stages[i].reference);
-      scalars.emplace_back("Weight " + number, settings.stages[i].weight);
+      const int stage = static_cast<int>(i) + 1;
+      vectors.emplace_back(facts::stageReferenceInput(stage), settings.stages[i].reference);
+      scalars.emplace_back(facts::stageWeightInput(stage), settings.stages[i].weight);
     }
   }
   for (const auto &[name, value] : vectors) {
@@ -114,7 +108,7 @@ PreviewScene::PreviewScene(const PreviewSettings &settings,
   addObjects(settings);
   hostsim::Node &configured = placeConfiguredNode(settings);
   node_ = &reload(configured, settings, progress);
-  const hostsim::Output *output = node_->output("World Normal");
+  const hostsim::Output *output = node_->output(facts::kOutput);
   if (output == nullptr) fail("the reloaded node has no \"World Normal\" output");
   output_ = output->id();
   // The reference object is looked up at a new time, as when a host starts
@@ -166,15 +160,16 @@ hostsim::Node &PreviewScene::placeConfiguredNode(const PreviewSettings &settings
   };
   if (settings.node == PreviewNode::Single) {
     if (!settings.referenceObject.empty()) {
-      edited(panel->setString(kReferenceObjectValue, settings.referenceObject),
+      edited(panel->setString(facts::kReferenceObjectId, settings.referenceObject),
              "\"Reference Object\"");
     }
-    if (settings.invert) edited(panel->setInt(kInvertValue, *settings.invert), "\"Invert Vector\"");
+    if (settings.invert)
+      edited(panel->setInt(facts::kInvertId, *settings.invert), "\"Invert Vector\"");
     if (!settings.weightMap.empty()) {
-      edited(panel->setString(kWeightMapValue, settings.weightMap), "\"WeightMap\"");
+      edited(panel->setString(facts::kWeightMapId, settings.weightMap), "\"WeightMap\"");
     }
   } else {
-    edited(panel->editInt(kInputSizeValue, static_cast<int32_t>(settings.stages.size())),
+    edited(panel->editInt(facts::kInputSizeId, static_cast<int32_t>(settings.stages.size())),
            "\"Input Size\"");
   }
   const std::string missing = connectInputs(node, settings);
