@@ -41,16 +41,14 @@ enum FrameKind : char {
 constexpr std::size_t kFrameHead = 1 + sizeof(uint64_t);
 // A stage is a few words; a longer one is cut so its frame stays whole.
 constexpr std::size_t kMaxStage = 200;
-// stillWorking looks at the clock once in so many calls, and sends a
-// frame when the last is this old: often enough for any time limit a user
-// would give, however slow each call (a sanitizer build, a loaded
-// machine), and rare enough to cost nothing.
-constexpr unsigned kCallsPerClockLook = 16;
+// stillWorking sends a frame when the last is this old: often enough for
+// any time limit a user would give, rare enough to cost nothing. It looks
+// at the clock on every call, so one slow call (a sanitizer build, a
+// loaded machine, a slow module) never holds a frame back past the next.
 constexpr std::chrono::milliseconds kAliveEvery{20};
 
 // In a child, the pipe to the parent; -1 elsewhere.
 int reportFd = -1;
-std::atomic<unsigned> aliveCalls{0};
 std::atomic<Clock::rep> lastAliveFrame{0};
 
 std::string frame(FrameKind kind, std::string_view body) {
@@ -250,7 +248,6 @@ void tellParent(std::string_view stage) {
 
 void stillWorking() {
   if (reportFd < 0) return;
-  if (aliveCalls.fetch_add(1, std::memory_order_relaxed) % kCallsPerClockLook != 0) return;
   const Clock::rep now = Clock::now().time_since_epoch().count();
   Clock::rep last = lastAliveFrame.load(std::memory_order_relaxed);
   if (now - last < std::chrono::duration_cast<Clock::duration>(kAliveEvery).count()) return;

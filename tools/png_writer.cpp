@@ -13,8 +13,7 @@ std::string encodePng(int width, int height, std::span<const uint8_t> rgb) {
     throw std::invalid_argument("encodePng: the pixels do not match the image size");
   }
   // The simplified interface keeps libpng's longjmp error handling inside
-  // libpng and reports through the image record instead. A first call with
-  // no buffer gives the size the bytes need.
+  // libpng and reports through the image record instead.
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   image.width = static_cast<png_uint_32>(width);

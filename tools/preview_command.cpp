@@ -6,7 +6,6 @@
 // are set up in preview_scene, the spheres drawn in
 // preview_render, and the picture around them in preview_picture.
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -29,8 +28,6 @@
 namespace kerrowbend_host {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // A node's name fields hold a terminator after the name; a longer name
 // would be cut short on its way in.

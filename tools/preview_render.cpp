@@ -65,7 +65,8 @@ Colour toonShade(const Vec3 &normal) {
   const double light = dot(n, kKeyLight);
   Colour colour = mix(kShadow, kMidTone, smoothStep(kTerminator, kBandSoftness, light));
   colour = mix(colour, kLit, smoothStep(kLitFrom, kBandSoftness, light));
-  const Vec3 halfway =
+  // Worked out once: every sample of every pixel uses it.
+  static const Vec3 halfway =
       unit({kKeyLight[0] + kViewer[0], kKeyLight[1] + kViewer[1], kKeyLight[2] + kViewer[2]});
   return mix(colour, kHighlight, smoothStep(kHighlightFrom, kHighlightSoftness, dot(n, halfway)));
 }
