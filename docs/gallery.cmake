@@ -1,8 +1,9 @@
 # Draws the gallery's pictures with kerrowbend-host:
-#   cmake -DTOOL=kerrowbend-host -DOUT=FOLDER [-DPAGE=README.md] -P gallery.cmake
-# With PAGE, the PNG files already in OUT are removed first, and afterwards
-# every picture the page shows must have been drawn and every picture
-# drawn must be on the page.
+#   cmake -DTOOL=kerrowbend-host -DOUT=FOLDER [-DPAGE=README.md -DKEPT=FOLDER] -P gallery.cmake
+# With PAGE, every picture the page shows must have been drawn and every
+# picture drawn must be on the page; with KEPT too, the folder of pictures
+# kept beside the page must hold those drawn and nothing else, so that a
+# picture renamed or dropped does not stay behind.
 cmake_minimum_required(VERSION 3.25)
 foreach(required TOOL OUT)
   if(NOT DEFINED ${required})
@@ -10,12 +11,6 @@ foreach(required TOOL OUT)
   endif()
 endforeach()
 
-if(DEFINED PAGE)
-  file(GLOB earlier "${OUT}/*.png")
-  if(earlier)
-    file(REMOVE ${earlier})
-  endif()
-endif()
 file(MAKE_DIRECTORY "${OUT}")
 
 set(drawn "")
@@ -57,6 +52,20 @@ if(DEFINED PAGE)
   foreach(name IN LISTS drawn)
     if(NOT "gallery/${name}" IN_LIST shown)
       message(FATAL_ERROR "the gallery draws ${name}, which ${PAGE} does not show")
+    endif()
+  endforeach()
+endif()
+
+if(DEFINED KEPT)
+  file(GLOB kept RELATIVE "${KEPT}" "${KEPT}/*.png")
+  foreach(name IN LISTS kept)
+    if(NOT name IN_LIST drawn)
+      message(FATAL_ERROR "${KEPT} holds ${name}, which the gallery no longer draws")
+    endif()
+  endforeach()
+  foreach(name IN LISTS drawn)
+    if(NOT name IN_LIST kept)
+      message(FATAL_ERROR "${KEPT} lacks ${name}: redraw the gallery with its target")
     endif()
   endforeach()
 endif()
