@@ -47,7 +47,7 @@ constexpr const char *kSceneObjects[] = {"Cube", "Ref", "Other"};
 struct SingleState {
   std::string object;
   std::string weightMap;
-  int32_t invert = 1;
+  int32_t invert = hostsim::facts::kNewNodeInvert;
   bool referenceConnected = false;
   bool weightConnected = false;
 };

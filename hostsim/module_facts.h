@@ -38,6 +38,9 @@ inline constexpr uint32_t kInvertId = 0x8002;
 inline constexpr uint32_t kWeightMapId = 0x8003;
 inline constexpr uint32_t kInputSizeId = 0x8001;
 
+// What a new single node's "Invert Vector" holds: on.
+inline constexpr int32_t kNewNodeInvert = 1;
+
 // A name field holds 259 bytes and its terminating zero.
 inline constexpr std::size_t kNameField = 260;
 

@@ -47,7 +47,7 @@ std::string nameOfLength(std::size_t length) {
 // The three settings as the node saves them.
 struct Settings {
   std::string object;
-  int32_t invert = 1;
+  int32_t invert = facts::kNewNodeInvert;
   std::string map;
   bool operator==(const Settings &) const = default;
 };
@@ -595,7 +595,7 @@ TEST_F(ReferenceLookupTest, ANameEmptiedAnyWayDropsTheObjectAtTheNextNewTime) {
   hostsim::Node &unnamed = host.createNode(kSingle, "unnamed");
   const std::pair<const char *, std::function<void()>> clears[] = {
       {"a load", [&] { useReference(*node, ""); }},
-      {"the panel", [&] { panel.setString(0x8001, ""); }},
+      {"the panel", [&] { panel.setString(facts::kReferenceObjectId, ""); }},
       {"a copy", [&] { ASSERT_EQ(node->copyFrom(unnamed), nullptr); }},
   };
   for (const auto &[how, clear] : clears) {

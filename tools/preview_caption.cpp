@@ -3,12 +3,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "hostsim/module_facts.h"
+
 namespace kerrowbend_host {
 
 namespace {
-
-// A new node has "Invert Vector" on.
-constexpr int32_t kInvertInNewNode = 1;
 
 // Two decimals at most, without trailing zeros: short enough for a title.
 std::string number(double value) {
@@ -26,7 +25,7 @@ std::string vector(const Vec3 &v) {
 
 PreviewCaption singleCaption(const PreviewSettings &settings) {
   PreviewCaption caption;
-  caption.title.emplace_back("Kerrowbend");
+  caption.title.emplace_back(hostsim::facts::kSingle);
   Vec3 reference{};
   if (settings.reference) {
     reference = *settings.reference;
@@ -36,18 +35,18 @@ PreviewCaption singleCaption(const PreviewSettings &settings) {
     caption.title.push_back("Reference Object " + settings.referenceObject + ", forward " +
                             vector(reference));
   }
-  const bool invert = settings.invert.value_or(kInvertInNewNode) != 0;
+  const bool invert = settings.invert.value_or(hostsim::facts::kNewNodeInvert) != 0;
   caption.title.push_back(std::string("Invert Vector ") + (invert ? "on" : "off"));
   if (settings.weight) caption.title.push_back("Weight " + number(*settings.weight));
   if (!settings.weightMap.empty()) caption.title.push_back("WeightMap " + settings.weightMap);
-  if (invert) reference = {-reference[0], -reference[1], -reference[2]};
+  if (invert) reference = negated(reference);
   caption.references.push_back({reference, ""});
   return caption;
 }
 
 PreviewCaption multiCaption(const PreviewSettings &settings) {
   PreviewCaption caption;
-  caption.title.emplace_back("KerrowbendMulti");
+  caption.title.emplace_back(hostsim::facts::kMulti);
   const bool numbered = settings.stages.size() > 1;
   for (std::size_t i = 0; i < settings.stages.size(); ++i) {
     const DragStage &stage = settings.stages[i];

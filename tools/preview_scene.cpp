@@ -24,8 +24,6 @@ const char *serverName(PreviewNode node) {
   return node == PreviewNode::Single ? facts::kSingle : facts::kMulti;
 }
 
-Vec3 negated(const Vec3 &v) { return {-v[0], -v[1], -v[2]}; }
-
 // Plugs constants into the node's inputs as a user wires value nodes to
 // them (stage k's inputs exist once the node has k stages). Gives the name
 // of an input the node lacks, or "" when every one was there.

@@ -15,6 +15,7 @@
 
 #include "hostsim/host.h"
 #include "tools/preview_sphere.h"
+#include "tools/vec3.h"
 
 namespace kerrowbend_host {
 

@@ -50,9 +50,6 @@ void expectUnchanged(const std::string &which, const Node &node, const NodalAcce
   }
 }
 
-Vec3 negated(const Vec3 &v) { return {-v[0], -v[1], -v[2]}; }
-Vec3 scaled(const Vec3 &v, double s) { return {v[0] * s, v[1] * s, v[2] * s}; }
-
 std::string weightText(double w) {
   char text[32];
   std::snprintf(text, sizeof text, "%g", w);

@@ -13,6 +13,7 @@
 
 #include "tools/validate_expected_drag.h"
 #include "tools/validate_support.h"
+#include "tools/vec3.h"
 
 namespace kerrowbend_host {
 
@@ -80,8 +81,6 @@ class Directions {
 std::string shownVec(const Vec3 &v);
 std::string weightText(double w);
 Vec3 normalOf(const NodalAccess &spot);
-Vec3 negated(const Vec3 &v);
-Vec3 scaled(const Vec3 &v, double s);
 
 // Each fails with which and the values unless evaluate set World Normal
 // exactly once and it is within kTolerance of expected in every component,
