@@ -6,6 +6,7 @@
 //   DRAG_SHARED_SCRATCH  keeps its working vectors in one buffer for all
 //                        threads, as a module caching between calls would
 #include <cmath>
+#include <thread>
 
 #include "kernel/drag.h"
 
@@ -45,6 +46,10 @@ extern "C" Vector __wrap__ZN10kerrowbend10dragNormalERKNS_6VectorES2_d(const Vec
   scratch[3] = reference.x;
   scratch[4] = reference.y;
   scratch[5] = reference.z;
+  // Gives up the core between writing and reading back, as a module doing
+  // real work there is now and then preempted: so another thread's call
+  // lands in between on one core as surely as on many.
+  std::this_thread::yield();
   const Vector n{scratch[0], scratch[1], scratch[2]};
   const Vector r{scratch[3], scratch[4], scratch[5]};
   return REAL_DRAG(n, r, weight);
