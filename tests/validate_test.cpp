@@ -465,9 +465,10 @@ TEST(ValidateJunitTest, AFileThatCannotBeWrittenStopsTheRunBeforeAnyCheck) {
       runTool({"validate", "--junit", (scratch.path() / "no/such/folder.xml").string(),
                KERROWBEND_MODULE_PATH},
               scratch);
-  EXPECT_EQ(run.exitCode, 1) << run;
+  EXPECT_EQ(run.exitCode, 2) << run;
   EXPECT_EQ(run.out, "") << run;
   EXPECT_EQ(lines(run.err).size(), 1u) << run;
+  EXPECT_NE(run.err.find("--junit"), std::string::npos) << run;
 }
 
 // ---- files that are no module ---------------------------------------------------

@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -23,6 +22,7 @@
 #include "tools/child_run.h"
 #include "tools/command_line.h"
 #include "tools/commands.h"
+#include "tools/output_file.h"
 #include "tools/validate_checks.h"
 #include "tools/validate_junit.h"
 
@@ -45,7 +45,6 @@ std::string describeStatus(int status) {
 }
 
 std::string checkFailure(const ChildOutcome &outcome, double timeLimit) {
-  if (outcome.finished) return outcome.report;
   if (outcome.timedOut) {
     return "expected the check to finish within " + secondsText(timeLimit) +
            ", but it was still running and was stopped";
@@ -121,20 +120,16 @@ CheckResult runOne(const ValidateCheck &check, const ValidateRun &run) {
   return {check.name, CheckResult::kFailed, checkFailure(outcome, run.timeLimit), elapsed()};
 }
 
-void writeJunit(std::ofstream &out, const ValidateRun &run,
-                const std::vector<CheckResult> &results) {
-  out << junitXml(run.modulePath, results);
-  out.close();
-  if (!out) throw std::runtime_error("'" + run.junitPath + "' could not be written");
-}
-
 int runValidate(const ValidateRun &run) {
   const std::vector<const ValidateCheck *> checks = selectChecks(run.checks);
-  // Opened first, so that a file that cannot be written costs no run.
-  std::ofstream junit;
+  // Checked first, so that a file that cannot be written costs no run;
+  // written whole at the end, so an earlier report stays until then.
   if (!run.junitPath.empty()) {
-    junit.open(run.junitPath, std::ios::binary | std::ios::trunc);
-    if (!junit) throw std::runtime_error("'" + run.junitPath + "' cannot be written");
+    try {
+      checkOutputFile(run.junitPath);
+    } catch (const std::invalid_argument &refused) {
+      throw UsageError(std::string("--junit: ") + refused.what());
+    }
   }
   loadOnce(run);
   std::vector<CheckResult> results;
@@ -161,7 +156,7 @@ int runValidate(const ValidateRun &run) {
   }
   std::cout << passed << " passed, " << failed << " failed"
             << (skipped > 0 ? ", " + std::to_string(skipped) + " skipped" : "") << std::endl;
-  if (junit.is_open()) writeJunit(junit, run, results);
+  if (!run.junitPath.empty()) writeOutputFile(run.junitPath, junitXml(run.modulePath, results));
   return failed == 0 ? kExitOk : kExitFailure;
 }
 
