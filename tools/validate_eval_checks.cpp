@@ -1,12 +1,10 @@
 // The eval/* checks: each node, set up the ways a user sets it up, gives a
 // finite World Normal for every normal, and several threads evaluating at
 // once give what a serial run gave.
-#include <array>
 #include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <exception>
 #include <latch>
 #include <random>
@@ -15,40 +13,12 @@
 #include <vector>
 
 #include "tools/validate_check_groups.h"
+#include "tools/validate_shading.h"
 #include "tools/validate_support.h"
 
 namespace kerrowbend_host {
 
-using hostsim::Evaluation;
-using hostsim::Vec3;
-
 namespace {
-
-std::string shown(const Vec3 &v) {
-  char text[96];
-  std::snprintf(text, sizeof text, "(%.9g, %.9g, %.9g)", v[0], v[1], v[2]);
-  return text;
-}
-
-// A scene with something for every source of a reference and a weight: the
-// shaded object with a painted weight map, and an object whose forward axis
-// can be the reference.
-struct EvalScene {
-  ItemId shaded;
-  std::array<PointId, 4> points;
-};
-
-EvalScene buildScene(Host &host) {
-  hostsim::SceneObject &sphere = host.scene().addObject("Sphere");
-  EvalScene scene{sphere.id(), {}};
-  const float paint[4] = {0.0F, 0.25F, 0.75F, 1.0F};
-  for (std::size_t i = 0; i < scene.points.size(); ++i) {
-    scene.points[i] = sphere.addPoint();
-    sphere.setWeight("Gradient", scene.points[i], paint[i]);
-  }
-  host.scene().addObject("Pointer").setForward({0.2, -0.4, 0.9});
-  return scene;
-}
 
 // Per-spot sources: moderate values that change from spot to spot.
 void referenceFromSpot(const NodalAccess &spot, double *out) {
@@ -69,8 +39,8 @@ struct EvalSetup {
 const EvalSetup kEvalSetups[] = {
     {kSingle, "reference object and weight map",
      [](Host &host, Node & /*node*/, const PanelRecord &panel) {
-       panel.setString(kReferenceObjectId, "Pointer");
-       panel.setString(kWeightMapId, "Gradient");
+       panel.setString(kReferenceObjectId, kPointer);
+       panel.setString(kWeightMapId, kMap);
        host.newTime(0, 0.0);
      }},
     {kSingle, "inputs connected",
@@ -91,16 +61,18 @@ const EvalSetup kEvalSetups[] = {
      }},
 };
 
-// Random unit normals and barycentric weights, then the awkward normals:
-// along the axes and along and against a reference.
-std::vector<NodalAccess> spots(const EvalScene &scene, int count) {
+// The awkward normals first, along the axes and along and against the
+// pointer's axis, then random unit normals; each with random barycentric
+// weights.
+std::vector<NodalAccess> spots(const KnownScene &scene, int count) {
   std::mt19937 random(7);
   std::normal_distribution<double> gaussian;
   std::uniform_real_distribution<float> share(0.0F, 1.0F);
   std::vector<Vec3> normals = {{0, 0, 1}, {0, 0, -1}, {0, 1, 0}, {0, -1, 0}, {1, 0, 0}};
-  const double along = std::sqrt(0.2 * 0.2 + 0.4 * 0.4 + 0.9 * 0.9);
-  normals.push_back({0.2 / along, -0.4 / along, 0.9 / along});
-  normals.push_back({-0.2 / along, 0.4 / along, -0.9 / along});
+  const Vec3 &p = scene.pointerForward;
+  const double along = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+  normals.push_back(scaled(p, 1.0 / along));
+  normals.push_back(scaled(p, -1.0 / along));
   while (static_cast<int>(normals.size()) < count) {
     Vec3 n{gaussian(random), gaussian(random), gaussian(random)};
     const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
@@ -118,35 +90,26 @@ std::vector<NodalAccess> spots(const EvalScene &scene, int count) {
   return out;
 }
 
-Vec3 normalOf(const NodalAccess &spot) { return {spot.wNorm[0], spot.wNorm[1], spot.wNorm[2]}; }
-
 // Runs body for each setup on a node set up that way in a host of its own.
 template <typename Body>
 void forEachSetup(const std::string &modulePath, Body body) {
   for (const EvalSetup &setup : kEvalSetups) {
-    const auto host = openHost(modulePath);
-    const EvalScene scene = buildScene(*host);
-    Node &node = placeNode(*host, setup.server);
-    setup.apply(*host, node, openPanel(*host, node));
-    body(std::string(setup.server) + " (" + setup.label + ")", scene, node);
+    const PlacedNode placed = placeInScene(modulePath, setup.server);
+    setup.apply(*placed.host, *placed.node, *placed.panel);
+    body(std::string(setup.server) + " (" + setup.label + ")", placed.scene, *placed.node);
   }
 }
 
 }  // namespace
 
 void checkFiniteResults(const std::string &modulePath) {
-  forEachSetup(modulePath, [](const std::string &which, const EvalScene &scene, Node &node) {
+  forEachSetup(modulePath, [](const std::string &which, const KnownScene &scene, Node &node) {
     for (const NodalAccess &spot : spots(scene, 3000)) {
-      const Evaluation result = node.evaluate(spot);
-      if (!result.setOnce()) {
-        fail(which + ": expected evaluate to set World Normal once, but for the normal " +
-             shown(normalOf(spot)) + " it set it " + std::to_string(result.setValueCalls) +
-             " times");
-      }
+      const Evaluation result = evaluatedOnce(which, node, spot);
       if (!std::isfinite(result.value[0]) || !std::isfinite(result.value[1]) ||
           !std::isfinite(result.value[2])) {
         fail(which + ": expected a finite World Normal, but for the normal " +
-             shown(normalOf(spot)) + " it gave " + shown(result.value));
+             shownVec(normalOf(spot)) + " it gave " + shownVec(result.value));
       }
     }
   });
@@ -181,7 +144,7 @@ constexpr int kSpots = 6000;
 // Runs the spots on kThreads threads at once, thread t on nodes[t], and
 // fails unless every thread got what the serial run got on nodes[0], and
 // set World Normal exactly once per evaluation.
-void expectThreadsMatchSerial(const std::string &which, const EvalScene &scene,
+void expectThreadsMatchSerial(const std::string &which, const KnownScene &scene,
                               const std::vector<Node *> &nodes) {
   const std::vector<NodalAccess> all = spots(scene, kSpots);
   std::vector<Evaluation> serial;
@@ -189,8 +152,6 @@ void expectThreadsMatchSerial(const std::string &which, const EvalScene &scene,
   for (const NodalAccess &spot : all) serial.push_back(nodes.front()->evaluate(spot));
 
   std::vector<std::vector<Evaluation>> results(kThreads, std::vector<Evaluation>(all.size()));
-  std::vector<std::size_t> setOtherThanOnce(kThreads, all.size());
-  std::vector<int> timesSet(kThreads, 1);
   std::vector<std::string> errors(kThreads);
   std::latch start(kThreads);
   std::vector<std::thread> threads;
@@ -205,11 +166,10 @@ void expectThreadsMatchSerial(const std::string &which, const EvalScene &scene,
              pass < kPasses && (pass == 0 || std::chrono::steady_clock::now() < deadline); ++pass) {
           for (std::size_t i = 0; i < all.size(); ++i) {
             const std::size_t at = (i + t * all.size() / kThreads) % all.size();
-            const Evaluation result = node.evaluate(all[at]);
-            if (!result.setOnce() && setOtherThanOnce[t] == all.size()) {
-              setOtherThanOnce[t] = at;
-              timesSet[t] = result.setValueCalls;
-            }
+            const Evaluation result =
+                evaluatedOnce(which + ", thread " + std::to_string(t) + " of " +
+                                  std::to_string(kThreads) + " evaluating at once",
+                              node, all[at]);
             // A pass that differs from the serial run is kept over one that
             // matches.
             if (pass == 0 || sameValue(results[t][at], serial[at])) results[t][at] = result;
@@ -222,20 +182,14 @@ void expectThreadsMatchSerial(const std::string &which, const EvalScene &scene,
   }
   for (std::thread &thread : threads) thread.join();
   for (int t = 0; t < kThreads; ++t) {
-    if (!errors[t].empty()) fail(which + ": thread " + std::to_string(t) + " failed: " + errors[t]);
-    if (setOtherThanOnce[t] != all.size()) {
-      const std::size_t at = setOtherThanOnce[t];
-      fail(which + ": expected each of " + std::to_string(kThreads) +
-           " threads evaluating at once to set World Normal exactly once per evaluation, but " +
-           "for the normal " + shown(normalOf(all[at])) + " thread " + std::to_string(t) +
-           " set it " + std::to_string(timesSet[t]) + " times");
-    }
+    if (!errors[t].empty()) fail(errors[t]);
     for (std::size_t i = 0; i < all.size(); ++i) {
       if (!sameValue(results[t][i], serial[i])) {
         fail(which + ": expected " + std::to_string(kThreads) +
              " threads evaluating at once to give what a serial run gave, but for the normal " +
-             shown(normalOf(all[i])) + " thread " + std::to_string(t) + " got " +
-             shown(results[t][i].value) + " where the serial run got " + shown(serial[i].value));
+             shownVec(normalOf(all[i])) + " thread " + std::to_string(t) + " got " +
+             shownVec(results[t][i].value) + " where the serial run got " +
+             shownVec(serial[i].value));
       }
     }
   }
@@ -244,7 +198,7 @@ void expectThreadsMatchSerial(const std::string &which, const EvalScene &scene,
 }  // namespace
 
 void checkThreadsSharedInstance(const std::string &modulePath) {
-  forEachSetup(modulePath, [](const std::string &which, const EvalScene &scene, Node &node) {
+  forEachSetup(modulePath, [](const std::string &which, const KnownScene &scene, Node &node) {
     expectThreadsMatchSerial(which + ", one instance shaded from every thread", scene, {&node});
   });
 }
@@ -252,7 +206,7 @@ void checkThreadsSharedInstance(const std::string &modulePath) {
 void checkThreadsDistinctInstances(const std::string &modulePath) {
   for (const EvalSetup &setup : kEvalSetups) {
     const auto host = openHost(modulePath);
-    const EvalScene scene = buildScene(*host);
+    const KnownScene scene = buildScene(*host);
     std::vector<Node *> nodes;
     for (int t = 0; t < kThreads; ++t) {
       Node &node = placeNode(*host, setup.server);
