@@ -346,17 +346,7 @@ void checkCreateDestroyMany(const std::string &modulePath) {
       for (std::size_t i = 1; i < placed.size(); i += 2) placed[i]->destroy();
       for (std::size_t i = placed.size(); i-- > 0;) placed[i]->destroy();
     }
-    const auto &panels = host->panels().panels();
-    const auto left = std::count_if(panels.begin(), panels.end(),
-                                    [](const auto &panel) { return !panel->destroyed; });
-    if (left != 0) {
-      fail(name + ": expected destroying an instance to destroy its panel, but " +
-           std::to_string(left) + " of " + std::to_string(panels.size()) + " panels were left");
-    }
-    if (host->panels().strayCalls() != 0) {
-      fail(name + ": expected calls to the panel service only for panels that exist, but " +
-           std::to_string(host->panels().strayCalls()) + " were for others");
-    }
+    expectPanelsGone(*host, name + ": ");
   }
 }
 

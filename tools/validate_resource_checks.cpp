@@ -82,16 +82,7 @@ void checkInputsAndPanels(const std::string &modulePath) {
       }
     }
   }
-  int left = 0;
-  for (const auto &panel : host->panels().panels()) left += panel->destroyed ? 0 : 1;
-  if (left != 0) {
-    fail("expected destroying an instance to destroy its panel, but " + std::to_string(left) +
-         " of " + std::to_string(host->panels().panels().size()) + " panels were left");
-  }
-  if (host->panels().strayCalls() != 0) {
-    fail("expected calls to the panel service only for panels that exist, but " +
-         std::to_string(host->panels().strayCalls()) + " were for others");
-  }
+  expectPanelsGone(*host, "");
 }
 
 }  // namespace kerrowbend_host

@@ -140,6 +140,20 @@ void failOnProblem(const std::string &context, const std::string &problem) {
   if (!problem.empty()) fail(context + problem);
 }
 
+void expectPanelsGone(Host &host, const std::string &context) {
+  const auto &panels = host.panels().panels();
+  const auto left = std::count_if(panels.begin(), panels.end(),
+                                  [](const auto &panel) { return !panel->destroyed; });
+  if (left != 0) {
+    fail(context + "expected destroying an instance to destroy its panel, but " +
+         std::to_string(left) + " of " + std::to_string(panels.size()) + " panels were left");
+  }
+  if (host.panels().strayCalls() != 0) {
+    fail(context + "expected calls to the panel service only for panels that exist, but " +
+         std::to_string(host.panels().strayCalls()) + " were for others");
+  }
+}
+
 std::string saveChecked(Node &node, BlockForm form) {
   hostsim::SaveReport report;
   std::string data = node.save(form, &report);

@@ -85,6 +85,11 @@ std::string stageProblem(const Node &node, int count);
 // Fails with context followed by problem, unless problem is "".
 void failOnProblem(const std::string &context, const std::string &problem);
 
+// Fails, with context before the sentence, unless every panel the module
+// made in host has been destroyed and no panel call was for a panel that
+// does not exist. For after every instance is destroyed.
+void expectPanelsGone(Host &host, const std::string &context);
+
 // ---- scene data ------------------------------------------------------------
 
 std::string saveChecked(Node &node, BlockForm form);
