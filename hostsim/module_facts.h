@@ -32,6 +32,10 @@ inline std::string stageWeightInput(int stage) {
   return std::string(kWeightInput) + ' ' + std::to_string(stage);
 }
 
+// The most stages a multi node makes, whatever count it is given; the
+// count itself is kept and saved as given.
+inline constexpr int32_t kStageLimit = 10000;
+
 // Panel value ids: the single node's three and the multi node's one.
 inline constexpr uint32_t kReferenceObjectId = 0x8001;
 inline constexpr uint32_t kInvertId = 0x8002;

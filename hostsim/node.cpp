@@ -175,14 +175,22 @@ Evaluation Node::evaluate(const NodalAccess &spot, OutputId output) const {
   if (found == outputs_.end()) {
     throw std::invalid_argument("node '" + name_ + "': not one of its outputs");
   }
+  return evaluateInto(spot, **found, output);
+}
+
+Evaluation Node::evaluateHandingId(const NodalAccess &spot, OutputId handed) const {
+  return evaluateInto(spot, *firstOutput(), handed);
+}
+
+Evaluation Node::evaluateInto(const NodalAccess &spot, const Output &into, OutputId handed) const {
   const EvaluateFunc evaluateFn = activation_->record.evaluate;
   if (evaluateFn == nullptr) {
     throw std::logic_error("server '" + activation_->server + "' installed no evaluate");
   }
   constexpr double kUnset = std::numeric_limits<double>::quiet_NaN();
-  ValueSlot slot{{kUnset, kUnset, kUnset}, 0, (*found)->type_};
+  ValueSlot slot{{kUnset, kUnset, kUnset}, 0, into.type_};
   NodalAccess access = spot;  // the module may not write it, but it is handed a non-const one
-  evaluateFn(instance_, &access, output, reinterpret_cast<NodeValue>(&slot));
+  evaluateFn(instance_, &access, handed, reinterpret_cast<NodeValue>(&slot));
   return Evaluation{slot.value, slot.calls};
 }
 
@@ -291,9 +299,14 @@ struct NodeServices {
 
   // Called from render threads: reads only, no lookups through the host's
   // lists.
+  // A null id is no input of this host's, but another host may read through
+  // it: it is logged, so a module that hands one over shows.
   static int evaluateInput(InputId id, NodalAccess *spot, void *value) {
     const auto *input = reinterpret_cast<const Input *>(id);
-    if (input == nullptr) return 0;
+    if (input == nullptr) {
+      if (Host *current = host()) current->log().record("input.evaluate", "(null)");
+      return 0;
+    }
     input->node_->host_.log().record("input.evaluate", input->name_);
     if (input->destroyed_ || !input->connected() || value == nullptr) return 0;
     static const NodalAccess kNoSpot{};
@@ -303,7 +316,10 @@ struct NodeServices {
 
   static int checkInput(InputId id) {
     const auto *input = reinterpret_cast<const Input *>(id);
-    if (input == nullptr) return 0;
+    if (input == nullptr) {
+      if (Host *current = host()) current->log().record("input.check", "(null)");
+      return 0;
+    }
     input->node_->host_.log().record("input.check", input->name_);
     return !input->destroyed_ && input->connected() ? 1 : 0;
   }

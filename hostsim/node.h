@@ -167,6 +167,10 @@ class Node {
   Evaluation evaluate(const NodalAccess &spot) const;
   Evaluation evaluate(const NodalAccess &spot, std::string_view output) const;
   Evaluation evaluate(const NodalAccess &spot, OutputId output) const;
+  // Evaluates into the first live output but hands the module handed as
+  // the output id, one it never made, to show that the id decides nothing.
+  // [thread-safe]
+  Evaluation evaluateHandingId(const NodalAccess &spot, OutputId handed) const;
 
   // Calls RenderFuncs::newTime; gives null without calling when the
   // activation offered no render table or the module installed none.
@@ -198,6 +202,7 @@ class Node {
   void destroyInput(Input &input);
   void fireEvent(Input &input, int event);
   const Output *firstOutput() const;
+  Evaluation evaluateInto(const NodalAccess &spot, const Output &into, OutputId handed) const;
 
   Host &host_;
   HandlerActivation *activation_;

@@ -133,7 +133,8 @@ struct SceneServices {
     Scene *scene = current();
     if (scene == nullptr) return 0;
     scene->log_.record("scene.numVMaps");
-    return vmapType == VMAP_TYPE_WEIGHT ? static_cast<int>(scene->mapNames_.size()) : 0;
+    if (vmapType != VMAP_TYPE_WEIGHT) return 0;
+    return scene->mapCountAnswer_.value_or(static_cast<int>(scene->mapNames_.size()));
   }
 
   static const char *vmapName(uint32_t vmapType, int index) {

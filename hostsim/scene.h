@@ -133,6 +133,9 @@ class Scene {
   void setWeightMapNames(std::vector<std::string> names);
   void useDerivedWeightMapNames();
   std::vector<std::string> weightMapNames() const;
+  // A host whose count disagrees with its names (a negative one included):
+  // numVMaps answers count until it is set back to nullopt.
+  void setWeightMapCountAnswer(std::optional<int> count) { mapCountAnswer_ = count; }
 
   // meshInfo answers null for every object while refused.
   void setMeshInfoRefused(bool refused) { meshInfoRefused_ = refused; }
@@ -172,6 +175,7 @@ class Scene {
   bool explicitMapNames_ = false;
   std::vector<std::string> explicitNames_;
   std::vector<const char *> mapNames_;  // what numVMaps and vmapName answer
+  std::optional<int> mapCountAnswer_;
   std::vector<std::unique_ptr<std::string>> keptTexts_;
 
   std::atomic<long> nullPointQueries_{0};

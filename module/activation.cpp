@@ -11,7 +11,7 @@ int activateNodeHandler(int version, GlobalFunc global, void *local,
 
   fetchHostServices(global);
   const int productVer = productVersion(global);
-  if (node.keepsHostVersion) hostVersion = productVer;
+  if (node.keepsHostVersion) hostVersion.store(productVer, std::memory_order_relaxed);
 
   if (hostServices.inputFuncs == nullptr || hostServices.outputFuncs == nullptr ||
       hostServices.nodeFuncs == nullptr) {
@@ -32,11 +32,11 @@ int activateNodeHandler(int version, GlobalFunc global, void *local,
   inst.save = node.save;
 
   if (handler->item != nullptr) {
-    itemFuncsPresent = 1;
+    itemFuncsPresent.store(1, std::memory_order_relaxed);
     handler->item->useItems = noItemsUsed;
     handler->item->changeId = ignoreItemIdChange;
   } else {
-    itemFuncsPresent = 0;
+    itemFuncsPresent.store(0, std::memory_order_relaxed);
   }
 
   if (handler->rend != nullptr) {

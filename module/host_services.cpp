@@ -5,8 +5,8 @@
 namespace kerrowbend {
 
 HostServices hostServices{};
-int hostVersion = 0;
-int itemFuncsPresent = 0;
+std::atomic<int32_t> hostVersion{0};
+std::atomic<int32_t> itemFuncsPresent{0};
 
 namespace {
 

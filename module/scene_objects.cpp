@@ -4,7 +4,7 @@ namespace kerrowbend {
 
 bool shadesSpotsOn(ItemId object) {
   const bool inScene = findSceneObject([object](ItemId it) { return it == object; }) != nullptr;
-  return inScene && itemFuncsPresent == 1;
+  return inScene && itemFuncsPresent.load(std::memory_order_relaxed) == 1;
 }
 
 }  // namespace kerrowbend

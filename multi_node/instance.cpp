@@ -42,6 +42,7 @@ bool addStage(const MultiDragInstance &inst, SlotList *stages, int32_t k) {
 }  // namespace
 
 SlotList *resizeInputs(const MultiDragInstance &inst, SlotList *stages, int32_t n) {
+  n = std::min(n, kMaxStages);
   if (stages == nullptr) {
     stages = createSlotList(n);
     if (stages == nullptr) return nullptr;

@@ -19,7 +19,8 @@ struct MultiDragInstance {
   NodeId node;
   // The number of stages asked for, as saved; 0 or below means none. It runs
   // ahead of the stages only between the panel's set and its change
-  // notification, or where memory for a stage could not be had.
+  // notification, where memory for a stage could not be had, or above
+  // kMaxStages (declared below).
   int32_t inputCount;
   // InputPair records: position k holds stage k + 1. Null only when memory
   // for the list could not be had; the node then shades with no stages.
@@ -36,11 +37,20 @@ struct InputPair {
   InputId weightInput;     // "Weight k", scalar
 };
 
-// Brings the stages to n (none for n of 0 or below), creating the inputs of
-// stages added and destroying those of stages removed; stages that stay keep
-// their inputs, and so their connections. With no list it makes one. Gives
-// the list to keep: the same one, or null when none could be made. Stops
-// adding at the first stage for which memory cannot be had.
+// The most stages a node makes. The count comes from scene files and the
+// panel as any int32, and every stage costs the host two inputs and the
+// list a walk from its head, so a count of millions, one damaged integer in
+// a scene, would stall the host for minutes or hours. 10,000 stages load in
+// a fraction of a second and are far more than any artist chains; a larger
+// count is still kept and saved as it was given.
+inline constexpr int32_t kMaxStages = 10000;
+
+// Brings the stages to n, at most kMaxStages (none for n of 0 or below),
+// creating the inputs of stages added and destroying those of stages
+// removed; stages that stay keep their inputs, and so their connections.
+// With no list it makes one. Gives the list to keep: the same one, or null
+// when none could be made. Stops adding at the first stage for which memory
+// cannot be had.
 SlotList *resizeInputs(const MultiDragInstance &inst, SlotList *stages, int32_t n);
 
 extern "C" {

@@ -29,8 +29,9 @@ Weight sampleWeightMap(const char *mapName, const NodalAccess &na) {
   MeshInfo *mesh = objects->meshInfo(na.objId, 1);
   if (mesh == nullptr) return {false, 0.0};
 
-  const auto lookup =
-      hostVersion > kLastHostWithFirstLookup ? mesh->vmapLookupV2 : mesh->vmapLookupV1;
+  const auto lookup = hostVersion.load(std::memory_order_relaxed) > kLastHostWithFirstLookup
+                          ? mesh->vmapLookupV2
+                          : mesh->vmapLookupV1;
   const VMapId map = lookup(mesh, VMAP_TYPE_WEIGHT, mapName);
   Weight weight{map != nullptr, 0.0};
   if (map != nullptr) {

@@ -250,6 +250,27 @@ TEST(DragNormal, ReferenceLengthDoesNotMatter) {
   }
 }
 
+// At the very ends of the double range: a component at the largest finite
+// double, whose square overflows at once, or at the smallest subnormal,
+// whose square is 0, still gives the reference's own direction.
+TEST(DragNormal, ReferenceAtTheEndsOfTheDoubleRangeActsAsItsUnitVector) {
+  constexpr double kMax = std::numeric_limits<double>::max();
+  constexpr double kTiny = std::numeric_limits<double>::denorm_min();
+  const struct {
+    Vector reference;
+    Vector direction;
+  } cases[] = {
+      {{kMax, 0, 0}, {1, 0, 0}},         {{0, -kMax, 0}, {0, -1, 0}},
+      {{kMax, kMax, -kMax}, {1, 1, -1}}, {{kTiny, 0, 0}, {1, 0, 0}},
+      {{0, kTiny, -kTiny}, {0, 1, -1}},
+  };
+  const Vector n = normalized({0.3, -0.2, 0.9});
+  for (const auto &c : cases) {
+    EXPECT_VECTOR_NEAR(dragNormal(n, c.reference, 0.6), dragNormal(n, c.direction, 0.6), 1e-12)
+        << describeDrag(n, c.reference, 0.6);
+  }
+}
+
 // The normal is used as given, so its length enters the dot product: a tiny
 // normal's is 0 and a huge one's clamps to +-1, as for any normal of length
 // 1e-20 or 1e20. The axis is still a unit vector however long the normal,

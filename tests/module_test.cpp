@@ -1,8 +1,12 @@
 // What a host sees of the module file: the exported descriptor, the server
 // list, and the activation protocol both nodes share.
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -329,6 +333,91 @@ TEST_F(ModuleTest, MultiNodeCreatesDestroysAndPassesTheNormalThrough) {
   EXPECT_TRUE(result.setOnce());
   EXPECT_EQ(result.value, (hostsim::Vec3{0.25, -0.5, 2.0}));
   node.destroy();
+}
+
+// Each node has one output, so the id the host names it by decides nothing:
+// an id the node never made, or none, shades the same.
+TEST_F(ModuleTest, BothNodesShadeTheSameWhateverOutputIdTheHostHands) {
+  const auto &cube = host.scene().addObject("Cube");
+  const auto spot = makeSpot({0, 0, 1}, cube.id());
+  for (const char *server : facts::kNodes) {
+    SCOPED_TRACE(server);
+    ASSERT_EQ(host.activateHandler(server), 0);
+    hostsim::Node &node = host.createNode(server, "n");
+    const bool single = std::string_view(server) == kSingle;
+    node.connect(single ? facts::kReferenceInput : facts::stageReferenceInput(1),
+                 hostsim::Vec3{1, 0, 0});
+    node.connect(single ? facts::kWeightInput : facts::stageWeightInput(1), 0.5);
+    const hostsim::Evaluation own = node.evaluate(spot);
+    ASSERT_TRUE(own.setOnce());
+    ASSERT_NE(own.value, (hostsim::Vec3{0, 0, 1})) << "the node must act for the test to tell";
+    for (uintptr_t id : {uintptr_t{0}, uintptr_t{0x7E57}}) {
+      const hostsim::Evaluation other =
+          node.evaluateHandingId(spot, reinterpret_cast<OutputId>(id));
+      EXPECT_TRUE(other.setOnce()) << "output id " << id;
+      EXPECT_EQ(other.value, own.value) << "output id " << id;
+    }
+  }
+}
+
+// ---- activation beside shading ---------------------------------------------
+
+// A host may activate servers while its renderer goes on shading the nodes
+// already placed. Every activation rewrites what shading reads (the host
+// version, whether an item table came), with the values it had: no spot
+// shaded meanwhile may come out other than it does alone.
+TEST_F(ModuleTest, ActivatingBothHandlersWhileEightThreadsShadeChangesNoSpot) {
+  ASSERT_EQ(host.activateHandler(kSingle), 0);
+  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  hostsim::SceneObject &cube = host.scene().addObject("Cube");
+  const PointId point = cube.addPoint();
+  cube.setWeight("Paint", point, 0.75F);
+  // The single node's weight comes from its map, so its shading reads the
+  // host version too; the multi node's stage is plugged.
+  hostsim::Node &single = host.createNode(kSingle, "single");
+  hostsim::BlockWriter settings(hostsim::BlockForm::Binary);
+  settings.begin(facts::kWeightMapBlock.id, facts::kWeightMapBlock.token);
+  settings.writeString("Paint");
+  settings.end();
+  ASSERT_EQ(single.load(hostsim::BlockForm::Binary, settings.finish()), nullptr);
+  single.connect(facts::kReferenceInput, hostsim::Vec3{1, 0, 0});
+  hostsim::Node &multi = host.createNode(kMulti, "multi");
+  multi.connect(facts::stageReferenceInput(1), hostsim::Vec3{0, 1, 0});
+  multi.connect(facts::stageWeightInput(1), 0.5);
+
+  const NodalAccess spot = makeSpot({0, 0, 1}, cube.id(), {point}, {1.0F});
+  const hostsim::Node *nodes[] = {&single, &multi};
+  hostsim::Vec3 alone[2];
+  for (int i = 0; i < 2; ++i) {
+    alone[i] = nodes[i]->evaluate(spot).value;
+    ASSERT_NE(alone[i], (hostsim::Vec3{0, 0, 1})) << nodes[i]->name() << " must act";
+  }
+
+  host.log().setRecording(false);
+  std::atomic<bool> done{false};
+  std::atomic<int> shading{0};
+  std::vector<long> differing(8, 0);
+  std::vector<std::thread> threads;
+  for (long &count : differing) {
+    threads.emplace_back([&, counter = &count] {
+      ++shading;
+      while (!done.load()) {
+        for (int i = 0; i < 2; ++i) {
+          if (nodes[i]->evaluate(spot).value != alone[i]) ++*counter;
+        }
+      }
+    });
+  }
+  while (shading.load() < 8) std::this_thread::yield();
+  for (int round = 0; round < 300; ++round) {
+    EXPECT_EQ(host.activateHandler(kSingle), 0);
+    EXPECT_EQ(host.activateHandler(kMulti), 0);
+  }
+  done = true;
+  for (std::thread &thread : threads) thread.join();
+  for (std::size_t t = 0; t < differing.size(); ++t) {
+    EXPECT_EQ(differing[t], 0) << "spots shaded differently on thread " << t;
+  }
 }
 
 }  // namespace

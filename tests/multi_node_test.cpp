@@ -26,7 +26,7 @@ using hostsim::BlockForm;
 using hostsim::blockId;
 using Names = std::vector<std::string>;
 
-int32_t stagesFor(int32_t count) { return std::max(count, 0); }
+int32_t stagesFor(int32_t count) { return std::clamp(count, 0, facts::kStageLimit); }
 
 // What the host is asked to do with inputs when a node goes from `from`
 // stages to `to`: make the new stages' inputs in increasing order, or
@@ -142,12 +142,23 @@ TEST_P(MultiResizeTest, MakesOrDestroysOnlyTheDifference) {
 }
 
 std::vector<Resize> resizeCases() {
-  const Resize counts[] = {
-      {Driver::Load, 1, 3},       {Driver::Load, 4, 2},        {Driver::Load, 3, 3},
-      {Driver::Load, 1, 12},      {Driver::Load, 12, 1},       {Driver::Load, 3, 0},
-      {Driver::Load, 3, -1},      {Driver::Load, 3, INT_MIN},  {Driver::Load, 0, 2},
-      {Driver::Load, INT_MIN, 2}, {Driver::Load, -5, INT_MIN}, {Driver::Load, 7, 6},
-      {Driver::Load, -5, 2}};
+  const Resize counts[] = {{Driver::Load, 1, 3},
+                           {Driver::Load, 4, 2},
+                           {Driver::Load, 3, 3},
+                           {Driver::Load, 1, 12},
+                           {Driver::Load, 12, 1},
+                           {Driver::Load, 3, 0},
+                           {Driver::Load, 3, -1},
+                           {Driver::Load, 3, INT_MIN},
+                           {Driver::Load, 0, 2},
+                           {Driver::Load, INT_MIN, 2},
+                           {Driver::Load, -5, INT_MIN},
+                           {Driver::Load, 7, 6},
+                           {Driver::Load, -5, 2},
+                           // Past the limit the count is kept but no more stages are made.
+                           {Driver::Load, 1, INT_MAX},
+                           {Driver::Load, facts::kStageLimit + 1, 3},
+                           {Driver::Load, facts::kStageLimit, facts::kStageLimit + 1}};
   std::vector<Resize> cases;
   for (Driver driver : {Driver::Load, Driver::PanelEdit, Driver::Copy}) {
     for (Resize r : counts) cases.push_back({driver, r.from, r.to});
@@ -183,7 +194,8 @@ class MultiDataTest : public MultiNodeTest, public ::testing::WithParamInterface
 
 // A scene saved, loaded into a fresh node and saved again must not drift.
 TEST_P(MultiDataTest, SavesTheCountAsOneNumBlockThatReloadsToTheSameStages) {
-  for (int32_t count : {1, 3, 0, -4, INT_MIN}) {
+  for (int32_t count :
+       {1, 3, 0, -4, INT_MIN, facts::kStageLimit, facts::kStageLimit + 1, INT_MAX}) {
     hostsim::Node &source = host.createNode(kMulti, "source");
     loadCount(source, count, form());
     hostsim::BlockWriter expected(form());
@@ -331,16 +343,20 @@ TEST_F(MultiNodeTest, RefusedMemoryStopsAddingStagesAndLeavesNoOrphanInput) {
 }
 
 TEST_F(ModuleTest, AnInstanceThatCannotBeAllocatedIsReportedAndNothingIsMade) {
-  ASSERT_EQ(host.activateHandler(kMulti), 0);
-  hostsim::Node *node = nullptr;
-  {
-    heapcount::FailScope scope(0, heapcount::FailScope::kCallocOnly);
-    node = &host.createNode(kMulti, "target");
+  for (const char *server : facts::kNodes) {
+    SCOPED_TRACE(server);
+    ASSERT_EQ(host.activateHandler(server), 0);
+    hostsim::Node *node = nullptr;
+    {
+      heapcount::FailScope scope(0, heapcount::FailScope::kCallocOnly);
+      node = &host.createNode(server, "target");
+    }
+    EXPECT_EQ(node->instance(), nullptr);
+    EXPECT_EQ(node->createError(), "Couldn't allocate memory for instance.");
+    EXPECT_EQ(node->previewType(), -1);
+    EXPECT_TRUE(node->inputs().empty());
+    EXPECT_TRUE(node->outputs().empty());
   }
-  EXPECT_EQ(node->instance(), nullptr);
-  EXPECT_EQ(node->createError(), "Couldn't allocate memory for instance.");
-  EXPECT_TRUE(node->inputs().empty());
-  EXPECT_TRUE(node->outputs().empty());
 }
 
 #endif

@@ -10,6 +10,7 @@
 
 #include "hostsim/host.h"
 #include "tests/module_fixture.h"
+#include "tests/panel_tables.h"
 
 namespace kerrowbend_test {
 namespace {
@@ -69,6 +70,23 @@ TEST_F(MultiNodeTest, BuildAsksTheHostInOrderOnceAndLabelsThePanelWithTheNodesNa
   EXPECT_TRUE(host.log().entries().empty()) << "a built panel is handed back unasked";
   node->connect(facts::stageWeightInput(1), 0.5);
   EXPECT_EQ(panel->refreshCount, 1) << "an input event refreshes the panel";
+}
+
+// The host shows and stores the count by these names and kinds alone, and
+// reads the hint array value by value: one entry off and it mislabels the
+// panel or never calls the change notification.
+TEST_F(MultiNodeTest, DescribesTheOneCountAndHintsOnlyTheLabelAndTheChangeNotification) {
+  PanelRecord *panel = openPanel(host, *node);
+  ASSERT_NE(panel, nullptr);
+  EXPECT_EQ(panel->type, PANEL_TYPE_VIEW);
+  EXPECT_EQ(controlsOf(*panel),
+            (std::vector<TableEntry>{{facts::kInputSizeId, "Input Size", "integer"}}));
+  EXPECT_EQ(valuesOf(*panel),
+            (std::vector<TableEntry>{{facts::kInputSizeId, "InputSize", "integer"}}));
+  ASSERT_EQ(panel->hintIds, std::vector<uint32_t>{0});
+  EXPECT_EQ(panelHints(*panel),
+            (std::vector<uintptr_t>{PANEL_HINT_LABEL, 0, hintNumber(node->name().c_str()), 0,
+                                    PANEL_HINT_CHANGE_NOTIFY, hintNumber(panel->changeNotify), 0}));
 }
 
 TEST_F(MultiNodeTest, ARefusedPanelLeavesNoneAndTheNextActivationTriesAgain) {

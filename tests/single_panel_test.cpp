@@ -17,6 +17,7 @@
 #include "hostsim/blocks.h"
 #include "hostsim/host.h"
 #include "tests/module_fixture.h"
+#include "tests/panel_tables.h"
 
 namespace kerrowbend_test {
 namespace {
@@ -284,62 +285,38 @@ class DragPanelTest : public DragNodeTest {
   PanelRecord *panel = nullptr;
 };
 
-using TableEntry = std::tuple<uint32_t, std::string, std::string>;
-
-// The entries of a constant table up to its closing {0, null, null}; a
-// closing entry with text in it shows as an entry of id 0.
-template <typename Entry, typename Fields>
-std::vector<TableEntry> entriesOf(const Entry *table, Fields fields) {
-  std::vector<TableEntry> entries;
-  for (const Entry *entry = table; entry != nullptr && entries.size() < 8; ++entry) {
-    const auto [id, first, second] = fields(*entry);
-    if (id == 0 && first == nullptr && second == nullptr) break;
-    entries.emplace_back(id, first != nullptr ? first : "(null)",
-                         second != nullptr ? second : "(null)");
-  }
-  return entries;
-}
-
 TEST_F(DragPanelTest, DescribesThreeControlsAndTheValuesBehindThem) {
   EXPECT_EQ(panel->type, PANEL_TYPE_VIEW);
-  const auto controls = entriesOf(panel->controls, [](const PanelControl &c) {
-    return std::tuple{c.cid, c.label, c.ctrlClass};
-  });
-  EXPECT_EQ(controls, (std::vector<TableEntry>{{kObjectValue, "Reference Object", "sPresetText"},
-                                               {kInvertValue, "Invert Vector", "iBoolean"},
-                                               {kMapValue, "WeightMap", "sPresetText"}}));
-  const auto values = entriesOf(panel->data, [](const PanelDataDesc &d) {
-    return std::tuple{d.vid, d.name, d.dataType};
-  });
-  EXPECT_EQ(values, (std::vector<TableEntry>{{kObjectValue, "ReferenceObject", "string"},
-                                             {kInvertValue, "InvertVector", "integer"},
-                                             {kMapValue, "WeightMap", "string"}}));
+  EXPECT_EQ(controlsOf(*panel),
+            (std::vector<TableEntry>{{kObjectValue, "Reference Object", "sPresetText"},
+                                     {kInvertValue, "Invert Vector", "iBoolean"},
+                                     {kMapValue, "WeightMap", "sPresetText"}}));
+  EXPECT_EQ(valuesOf(*panel), (std::vector<TableEntry>{{kObjectValue, "ReferenceObject", "string"},
+                                                       {kInvertValue, "InvertVector", "integer"},
+                                                       {kMapValue, "WeightMap", "string"}}));
 }
 
 TEST_F(DragPanelTest, HintsLabelThePanelWithTheNodeNameAndGiveTwoPopups) {
   ASSERT_EQ(panel->hintIds, std::vector<uint32_t>{0});
   ASSERT_EQ(panel->popups.size(), 2u);
-  const auto value = [](const auto &v) { return reinterpret_cast<uintptr_t>(v); };
   const hostsim::PanelPopupHint &objects = panel->popups[0];
   const hostsim::PanelPopupHint &maps = panel->popups[1];
   const std::vector<uintptr_t> expected = {
       PANEL_HINT_LABEL,
       0,
-      value(node->name().c_str()),
+      hintNumber(node->name().c_str()),
       0,
       PANEL_HINT_POPUP_FUNCS,
       kObjectValue,
-      value(objects.count),
-      value(objects.name),
+      hintNumber(objects.count),
+      hintNumber(objects.name),
       PANEL_HINT_POPUP_FUNCS,
       kMapValue,
-      value(maps.count),
-      value(maps.name),
+      hintNumber(maps.count),
+      hintNumber(maps.name),
       0,
   };
-  std::vector<uintptr_t> given;
-  for (void *entry : panel->rawHints.at(0)) given.push_back(value(entry));
-  EXPECT_EQ(given, expected);
+  EXPECT_EQ(panelHints(*panel), expected);
   EXPECT_TRUE(panel->unknownHintTags.empty()) << panel->unknownHintTags.front();
 
   EXPECT_NE(objects.count, nullptr);
@@ -466,6 +443,24 @@ TEST_F(DragPanelTest, WithholdsANameWhileItsInputIsConnectedButStillStoresIt) {
   }
 }
 
+// The object is looked up by name at each new time, not when the name is
+// set: a set name shades from the next new time on. A set comes from the
+// panel itself, so it has no view to refresh.
+TEST_F(DragPanelTest, ASetObjectNameShadesFromTheNextNewTimeAndRefreshesNothing) {
+  hostsim::SceneObject &cube = host.scene().addObject("Cube");
+  host.scene().addObject("Proxy").setForward(hostsim::Vec3{1, 0, 0});
+  ASSERT_EQ(node->load(BlockForm::Text, settingsText("", 0, "")), nullptr);
+  host.newTime(0, 0.0);
+  const hostsim::Vec3 normal{0, 0, 1};
+  host.log().clear();
+  EXPECT_EQ(panel->setString(kObjectValue, "Proxy"), 1);
+  EXPECT_EQ(node->evaluate(hostsim::makeSpot(normal, cube.id())).value, normal);
+  host.newTime(1, 0.04);
+  EXPECT_NEAR(node->evaluate(hostsim::makeSpot(normal, cube.id())).value[0], 1.0, 1e-12);
+  EXPECT_EQ(panel->refreshCount, 0);
+  EXPECT_EQ(host.log().count("panel.viewRefresh"), 0u);
+}
+
 TEST_F(DragPanelTest, InputEventsRefreshThePanelAndAnswer1) {
   node->connect(facts::kReferenceInput, hostsim::Vec3{1.0, 0.0, 0.0});
   EXPECT_EQ(panel->refreshCount, 1);
@@ -499,6 +494,7 @@ TEST_F(DragPanelTest, ObjectPopupListsTheScenesObjectsAsTheyAreNow) {
   scene.addObject("Torus");
   EXPECT_EQ(panel->popupChoices(kObjectValue),
             (std::vector<std::string>{"Cube", "Ball", "Cone", "Torus"}));
+  EXPECT_EQ(panel->popupName(kObjectValue, 1), sphere.name()) << "the host's own text, not a copy";
 }
 
 TEST_F(DragPanelTest, WeightMapPopupListsWhatTheSceneGivesWithTheIndexAsReceived) {
@@ -516,6 +512,12 @@ TEST_F(DragPanelTest, WeightMapPopupListsWhatTheSceneGivesWithTheIndexAsReceived
   EXPECT_EQ(panel->popupName(kMapValue, -1), nullptr) << "the host's answer, handed on";
   EXPECT_EQ(host.log().entries(),
             (std::vector<std::string>{"scene.vmapName 7", "scene.vmapName -1"}));
+
+  // The count is the host's to give, even one that disagrees with its names.
+  for (int count : {0, 5, -2}) {
+    host.scene().setWeightMapCountAnswer(count);
+    EXPECT_EQ(panel->popupCount(kMapValue), count);
+  }
 }
 
 // Hosts that lack the service behind one popup: that popup offers nothing,
