@@ -3,6 +3,8 @@
 // removes many stages at once. Shading visits the stages in one pass, so
 // its cost per stage ("per_stage") should hold steady as stages are added;
 // the edit finds its stages by position and grows faster than their count.
+// Loading a damaged count shows the most a scene's count can cost.
+#include <cstdint>
 #include <string>
 
 #include <benchmark/benchmark.h>
@@ -84,5 +86,30 @@ void BM_MultiInputSizeRoundTrip(benchmark::State &state) {
 }
 
 BENCHMARK(BM_MultiInputSizeRoundTrip)->Arg(1000)->Iterations(20)->Unit(benchmark::kMillisecond);
+
+// Loading a scene whose stage count is the argument, into a fresh node each
+// time: with 2147483647, a damaged count, the node stops at its stage limit,
+// so this is what such a scene costs the host at most.
+void BM_MultiLoadSceneCount(benchmark::State &state) {
+  MultiBench bench;
+  if (!bench.setUp(state)) return;
+  hostsim::BlockWriter writer(hostsim::BlockForm::Binary);
+  writer.begin(facts::kCountBlock.id, facts::kCountBlock.token);
+  writer.writeInt(static_cast<int32_t>(state.range(0)));
+  writer.end();
+  const std::string data = writer.finish();
+  for (auto _ : state) {
+    state.PauseTiming();
+    hostsim::Node &node = bench.host.createNode(facts::kMulti, "loaded");
+    state.ResumeTiming();
+    node.load(hostsim::BlockForm::Binary, data);
+    state.PauseTiming();
+    node.destroy();
+    bench.host.forgetDestroyed();
+    state.ResumeTiming();
+  }
+}
+
+BENCHMARK(BM_MultiLoadSceneCount)->Arg(2147483647)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -113,15 +113,28 @@ bool moderate(double value, double limit) {
 }
 
 int32_t stageCount(Bytes &in) {
-  // Large counts are rare: they reach no code that a count of a few dozen
-  // does not, and every stage costs the host two inputs to make and to
-  // destroy.
+  // Large counts are rare: below the limit they reach no code that a count
+  // of a few dozen does not, and every stage costs the host two inputs to
+  // make and to destroy. Near the limit and past it a count costs a full
+  // list, built by walks from its head, a second or so under the
+  // sanitizers, so those take a second byte to choose.
   const uint8_t pick = in.byte();
   if (pick < 192) return in.byte() % 24 - 4;
   if (pick < 208) return in.byte() % 64;
   if (pick < 224) return std::numeric_limits<int32_t>::min();
-  if (pick < 255) return static_cast<int32_t>(in.u32() | 0x80000000u);
-  return in.u16() % (kMaxStages + 1);
+  if (pick < 254) return static_cast<int32_t>(in.u32() | 0x80000000u);
+  if (pick < 255) return in.u16() % 257;
+  constexpr int32_t kLimit = hostsim::facts::kStageLimit;
+  switch (in.byte()) {
+    case 0:
+      return kLimit - 1 + in.byte() % 3;
+    case 1:
+      return std::numeric_limits<int32_t>::max();
+    case 2:
+      return static_cast<int32_t>(in.u32() & 0x7FFFFFFFu);
+    default:
+      return in.u16() % 257;
+  }
 }
 
 // ---- the host and its nodes -----------------------------------------------
@@ -219,7 +232,7 @@ void Harness::endInput() {
 // ---- what a node shows ----------------------------------------------------
 
 bool hasStages(const hostsim::Node &node, int32_t n) {
-  const int32_t inputs = 2 * std::max(n, int32_t{0});
+  const int32_t inputs = 2 * stagesMade(n);
   int32_t seen = 0;
   for (const auto &input : node.inputs()) {
     if (input->destroyed()) continue;

@@ -20,6 +20,7 @@
 #ifndef KERROWBEND_FUZZ_HARNESS_H
 #define KERROWBEND_FUZZ_HARNESS_H
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -40,14 +41,11 @@ using hostsim::facts::kReferenceObjectId;
 using hostsim::facts::kSingle;
 using hostsim::facts::kWeightMapId;
 
-// The highest stage count the targets hand the multi node. The node sets no
-// bound of its own: a count of millions is honoured, at the cost of asking
-// the host for that many inputs. Building and taking down n stages costs
-// the node on the order of n * n steps (each one is placed and found by
-// walking its list), so one count of 2,000 costs as much as hundreds of
-// whole inputs, while every count past a few growth steps of the list
-// reaches nothing new. 256 still spans fifty growths.
-inline constexpr int32_t kMaxStages = 256;
+// The stages a multi node makes for a count: none for 0 or below, and never
+// more than its limit, however large the count it keeps.
+inline int32_t stagesMade(int32_t count) {
+  return std::clamp(count, int32_t{0}, hostsim::facts::kStageLimit);
+}
 
 // Reports a broken expectation and aborts, so libFuzzer keeps the input.
 [[noreturn, gnu::format(printf, 1, 2)]] void fail(const char *format, ...);
@@ -91,8 +89,9 @@ float anyFloat(Bytes &in, float limit);
 // Finite and at most limit in size.
 bool moderate(double value, double limit);
 
-// A stage count from the lowest int32 up to kMaxStages: mostly below 20,
-// often any negative value, now and then in the hundreds.
+// A stage count anywhere in int32: mostly below 20, often any negative
+// value, now and then in the hundreds, and rarely (a second byte decides)
+// at the node's stage limit, at the largest int32 or any positive value.
 int32_t stageCount(Bytes &in);
 
 // The scene every target shades in: objects "Cube" (four points, weight map

@@ -1,9 +1,9 @@
 // Drives both nodes' panels the way the host's panel and a user do, in any
 // order: reads and edits of every value id and of ids no control has,
-// counts from the lowest int32 up to kMaxStages, names of any length (with
-// or without zeros inside), null value pointers, change notifications with
-// any event code and with no panel, popups at any index, connections made
-// and broken, loads, and interface activations of any version. The input is
+// counts anywhere in int32 (past the stage limit too), names of any length
+// (with or without zeros inside), null value pointers, change notifications
+// with any event code and with no panel, popups at any index, connections
+// made and broken, loads, and interface activations of any version. The input is
 // a sequence of steps: an operation byte, then the operation's arguments in
 // the order the step reads them.
 //
@@ -40,7 +40,7 @@ using hostsim::BlockForm;
 // Enough steps for any sequence worth trying; and a bound on the inputs a
 // sequence may have the host make, past which it stops.
 constexpr int kMaxSteps = 128;
-constexpr std::size_t kMaxNewInputs = 4 * fuzzing::kMaxStages;
+constexpr std::size_t kMaxNewInputs = 2 * hostsim::facts::kStageLimit;
 
 constexpr const char *kSceneObjects[] = {"Cube", "Ref", "Other"};
 
@@ -354,8 +354,9 @@ class Sequence {
       }
       default: {
         const uint8_t pick = in_.byte();
-        if (state.stages <= 0) break;
-        const int stage = pick / 2 % state.stages + 1;
+        const int32_t stages = fuzzing::stagesMade(state.stages);
+        if (stages == 0) break;
+        const int stage = pick / 2 % stages + 1;
         const std::string name =
             (pick % 2 != 0 ? "Weight " : "Reference Normal ") + std::to_string(stage);
         toggle(multi_, name, multiPanel_);
