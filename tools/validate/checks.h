@@ -30,6 +30,7 @@ class CheckSkipped : public std::runtime_error {
 
 struct ValidateCheck {
   const char *name;                            // "group/check"
+  const char *description;                     // what it makes sure of, one line
   void (*run)(const std::string &modulePath);  // throws CheckFailure
 };
 

@@ -10,7 +10,9 @@
 // on stderr, as the other commands report it.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -19,9 +21,9 @@
 #include <vector>
 
 #include "hostsim/loader.h"
-#include "tools/process/child_run.h"
 #include "tools/cli/command_line.h"
 #include "tools/cli/commands.h"
+#include "tools/process/child_run.h"
 #include "tools/process/output_file.h"
 #include "tools/validate/checks.h"
 #include "tools/validate/junit.h"
@@ -160,6 +162,19 @@ int runValidate(const ValidateRun &run) {
   return failed == 0 ? kExitOk : kExitFailure;
 }
 
+// Each check's name, then what it makes sure of, the descriptions lined up
+// in one column.
+void listChecks() {
+  std::size_t width = 0;
+  for (const ValidateCheck &check : validateChecks()) {
+    width = std::max(width, std::strlen(check.name));
+  }
+  for (const ValidateCheck &check : validateChecks()) {
+    std::cout << check.name << std::string(width + 2 - std::strlen(check.name), ' ')
+              << check.description << '\n';
+  }
+}
+
 }  // namespace
 
 void addValidateCommand(CLI::App &app, int &exitCode) {
@@ -169,7 +184,8 @@ void addValidateCommand(CLI::App &app, int &exitCode) {
       "Run the host contract's conformance checks on a module file, each in a process of its own");
   readLeniently(*validate);
   validate->add_option("module", run->modulePath, "the module file (kerrowbend.p)");
-  validate->add_flag("--list", run->list, "list the checks by name and run none");
+  validate->add_flag("--list", run->list,
+                     "list the checks, each with what it makes sure of, and run none");
   validate
       ->add_option("--check", run->checks,
                    "run only this check, or every check of a group given as GROUP/ (repeat)")
@@ -186,7 +202,7 @@ void addValidateCommand(CLI::App &app, int &exitCode) {
   validate->callback([validate, run, &exitCode] {
     exitCode = runCommand(*validate, [&run] {
       if (run->list) {
-        for (const ValidateCheck &check : validateChecks()) std::cout << check.name << '\n';
+        listChecks();
         return int{kExitOk};
       }
       if (run->modulePath.empty()) throw UsageError("a module file is required");
