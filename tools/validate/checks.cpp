@@ -62,7 +62,7 @@ const ValidateCheck kChecks[] = {
      "heap blocks in use do not grow over rounds of create, copy, save, load, resize to 300 and "
      "back, destroy (skipped where no heap counter lies beside the tool, as installed, and in "
      "sanitizer builds)",
-     checkMemoryBalance},
+     checkMemoryBalance, true},
     {"resources/inputs-and-panels",
      "no input destroyed twice; every panel destroyed with its instance", checkInputsAndPanels},
     {"known/single-inputs",

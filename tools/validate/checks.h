@@ -32,6 +32,8 @@ struct ValidateCheck {
   const char *name;                            // "group/check"
   const char *description;                     // what it makes sure of, one line
   void (*run)(const std::string &modulePath);  // throws CheckFailure
+  // Runs where the heap counter is loaded (see heap.h).
+  bool countsHeap = false;
 };
 
 // Every check, in the order validate runs them.

@@ -1,65 +1,102 @@
-// The allocator entry points of kerrowbend-host, where the build allows it:
-// a module loaded with dlopen binds its calls to these, since the
-// executable's definitions come first in the global lookup scope. Only the
-// balance of blocks is kept, so a check can compare it across runs.
 #include "tools/validate/heap.h"
 
-#if defined(KERROWBEND_HEAP_COUNTING)
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <atomic>
-#include <cstddef>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <string_view>
+#include <system_error>
 
-#include "hostsim/libc_allocator.h"
-
-namespace {
-std::atomic<long> inUse{0};
-
-void *counted(void *block) {
-  if (block != nullptr) inUse.fetch_add(1, std::memory_order_relaxed);
-  return block;
-}
-}  // namespace
-
-// Default visibility: the build hides symbols by default, and a hidden
-// definition would not take the place of the C library's.
-#define INTERPOSE __attribute__((visibility("default")))
-
-extern "C" {
-INTERPOSE void *malloc(std::size_t size) { return counted(__libc_malloc(size)); }
-INTERPOSE void *calloc(std::size_t n, std::size_t size) { return counted(__libc_calloc(n, size)); }
-INTERPOSE void *realloc(void *pointer, std::size_t size) {
-  if (pointer == nullptr) return counted(__libc_realloc(nullptr, size));
-  void *moved = __libc_realloc(pointer, size);
-  // A size of 0 releases the block and gives null.
-  if (moved == nullptr && size == 0) inUse.fetch_sub(1, std::memory_order_relaxed);
-  return moved;
-}
-INTERPOSE void *aligned_alloc(std::size_t alignment, std::size_t size) {
-  return counted(__libc_memalign(alignment, size));
-}
-INTERPOSE void *memalign(std::size_t alignment, std::size_t size) {
-  return counted(__libc_memalign(alignment, size));
-}
-INTERPOSE int posix_memalign(void **out, std::size_t alignment, std::size_t size) {
-  void *block = counted(__libc_memalign(alignment, size));
-  if (block == nullptr) return 12;  // ENOMEM
-  *out = block;
-  return 0;
-}
-INTERPOSE void free(void *pointer) {
-  if (pointer != nullptr) inUse.fetch_sub(1, std::memory_order_relaxed);
-  __libc_free(pointer);
-}
-}
+#include "heapcount/counts.h"
+#include "tools/validate/checks.h"
 
 namespace kerrowbend_host {
-std::optional<long> heapBlocksInUse() { return inUse.load(); }
-}  // namespace kerrowbend_host
 
+namespace fs = std::filesystem;
+
+std::optional<long> heapBlocksInUse() {
+  using Read = void (*)(HeapCounts *);
+  const auto read = reinterpret_cast<Read>(::dlsym(RTLD_DEFAULT, "kerrowbend_heapcount_read"));
+  if (read == nullptr) return std::nullopt;
+  HeapCounts counts{};
+  read(&counts);
+  return counts.blocksInUse;
+}
+
+std::string heapCounterLibrary() {
+#if defined(KERROWBEND_HEAP_COUNTER)
+  std::error_code error;
+  const fs::path tool = fs::read_symlink("/proc/self/exe", error);
+  const fs::path library = tool.parent_path() / KERROWBEND_HEAP_COUNTER;
+  if (error || !fs::is_regular_file(library, error)) {
+    throw CheckSkipped("no heap counter library at '" + library.string() +
+                       "' (an installed tool has none), so the module's heap cannot be counted");
+  }
+  return library.string();
 #else
-
-namespace kerrowbend_host {
-std::optional<long> heapBlocksInUse() { return std::nullopt; }
-}  // namespace kerrowbend_host
-
+  throw CheckSkipped(
+      "this build's allocator belongs to its sanitizer, so the module's heap cannot be counted");
 #endif
+}
+
+CountedRun runToolWithHeapCounter(const std::string &library,
+                                  const std::vector<std::string> &arguments) {
+  // Everything the exec'd tool needs is made before the fork, so the child
+  // only duplicates a descriptor and calls execve.
+  std::vector<std::string> environment;
+  const std::string_view preload = "LD_PRELOAD=";
+  for (char **entry = environ; *entry != nullptr; ++entry) {
+    if (!std::string_view(*entry).starts_with(preload)) environment.emplace_back(*entry);
+  }
+  environment.push_back(std::string(preload) + library);
+  const auto pointers = [](std::vector<std::string> &strings) {
+    std::vector<char *> out;
+    for (std::string &text : strings) out.push_back(text.data());
+    out.push_back(nullptr);
+    return out;
+  };
+  std::vector<std::string> argv = arguments;
+  argv.insert(argv.begin(), "kerrowbend-host");
+  std::vector<char *> argvPointers = pointers(argv);
+  std::vector<char *> environmentPointers = pointers(environment);
+
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    throw std::runtime_error(std::string("cannot make a pipe: ") + std::strerror(errno));
+  }
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    ::dup2(fds[1], STDOUT_FILENO);
+    ::execve("/proc/self/exe", argvPointers.data(), environmentPointers.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  if (pid < 0) {
+    ::close(fds[0]);
+    throw std::runtime_error(std::string("cannot start a process: ") + std::strerror(errno));
+  }
+  CountedRun run;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(fds[0], buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    run.out.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fds[0]);
+  while (::waitpid(pid, &run.status, 0) < 0 && errno == EINTR) {
+  }
+  return run;
+}
+
+}  // namespace kerrowbend_host

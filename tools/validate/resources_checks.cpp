@@ -51,8 +51,11 @@ long blocksAfter(const std::string &modulePath, int rounds) {
 
 void checkMemoryBalance(const std::string &modulePath) {
   if (!heapBlocksInUse()) {
+    // Run in the tool's own process (--in-process), where the counter is
+    // only if the user preloaded it.
     throw CheckSkipped(
-        "this build's allocator belongs to its sanitizer, so the module's heap cannot be counted");
+        "the heap counter is not loaded in this process (preload it with LD_PRELOAD=" +
+        heapCounterLibrary() + ")");
   }
   constexpr int kFew = 2;
   constexpr int kMany = 12;

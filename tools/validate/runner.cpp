@@ -15,8 +15,10 @@
 #include <cstddef>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,7 @@
 #include "tools/process/child_run.h"
 #include "tools/process/output_file.h"
 #include "tools/validate/checks.h"
+#include "tools/validate/heap.h"
 #include "tools/validate/junit.h"
 
 namespace kerrowbend_host {
@@ -107,6 +110,32 @@ void loadOnce(const ValidateRun &run) {
   if (!loaded.report.empty()) throw hostsim::LoadError(loaded.report);
 }
 
+// A check that counts heap blocks runs in a run of this tool of its own,
+// in process and with the heap counter preloaded, so that only that
+// process has its allocator replaced; its result line becomes the report.
+std::string runCounted(const ValidateCheck &check, const ValidateRun &run) {
+  if (heapBlocksInUse()) return runCheck(check, run.modulePath);
+  std::string library;
+  try {
+    library = heapCounterLibrary();
+  } catch (const CheckSkipped &skipped) {
+    return std::string("S") + skipped.what();
+  }
+  const std::string name = check.name;
+  const CountedRun counted =
+      runToolWithHeapCounter(library, {"validate", "--in-process", "--check", name,
+                                       std::filesystem::absolute(run.modulePath).string()});
+  std::istringstream out(counted.out);
+  for (std::string line; std::getline(out, line);) {
+    if (line == "PASS " + name) return "P";
+    for (const char *outcome : {"FAIL ", "SKIP "}) {
+      const std::string head = outcome + name + ": ";
+      if (line.starts_with(head)) return outcome[0] + line.substr(head.size());
+    }
+  }
+  return "Fexpected the check to run to its end, but " + describeStatus(counted.status);
+}
+
 CheckResult runOne(const ValidateCheck &check, const ValidateRun &run) {
   const auto start = Clock::now();
   const auto elapsed = [&start] {
@@ -116,8 +145,11 @@ CheckResult runOne(const ValidateCheck &check, const ValidateRun &run) {
     const std::string report = runCheck(check, run.modulePath);
     return decoded(check, report, elapsed());
   }
-  const ChildOutcome outcome =
-      runInChild([&check, &run] { return runCheck(check, run.modulePath); }, run.timeLimit);
+  const ChildOutcome outcome = runInChild(
+      [&check, &run] {
+        return check.countsHeap ? runCounted(check, run) : runCheck(check, run.modulePath);
+      },
+      run.timeLimit);
   if (outcome.finished) return decoded(check, outcome.report, elapsed());
   return {check.name, CheckResult::kFailed, checkFailure(outcome, run.timeLimit), elapsed()};
 }
