@@ -39,7 +39,7 @@ PreviewCaption singleCaption(const PreviewSettings &settings) {
   caption.title.push_back(std::string("Invert Vector ") + (invert ? "on" : "off"));
   if (settings.weight) caption.title.push_back("Weight " + number(*settings.weight));
   if (!settings.weightMap.empty()) caption.title.push_back("WeightMap " + settings.weightMap);
-  if (invert) reference = negated(reference);
+  if (invert) reference = hostsim::negated(reference);
   caption.references.push_back({reference, ""});
   return caption;
 }

@@ -13,12 +13,8 @@ namespace {
 // Colours in display space, 0 to 1.
 using Colour = std::array<double, 3>;
 
-double dot(const Vec3 &a, const Vec3 &b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-
-Vec3 unit(const Vec3 &v) {
-  const double length = std::sqrt(dot(v, v));
-  return {v[0] / length, v[1] / length, v[2] / length};
-}
+using hostsim::dot;
+using hostsim::unit;
 
 constexpr Vec3 kViewer{0.0, 0.0, 1.0};
 

@@ -11,9 +11,11 @@
 #include <functional>
 #include <vector>
 
+#include "hostsim/vec3.h"
+
 namespace kerrowbend_host {
 
-using Vec3 = std::array<double, 3>;
+using hostsim::Vec3;
 using Rgb = std::array<uint8_t, 3>;
 
 // The unit direction toward the key light: above, to the left and in front

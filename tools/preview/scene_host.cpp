@@ -68,7 +68,7 @@ Vec3 objectForward(const PreviewSettings &settings, const std::string &name) {
     if (object.name == name) return object.forward;
   }
   // A light's forward axis is the direction it shines: away from the light.
-  if (name == kKeyAimName) return negated(kKeyLight);
+  if (name == kKeyAimName) return hostsim::negated(kKeyLight);
   return hostsim::kDefaultForward;
 }
 

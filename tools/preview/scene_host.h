@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "hostsim/host.h"
+#include "hostsim/vec3.h"
 #include "tools/preview/sphere.h"
-#include "tools/preview/vec3.h"
 
 namespace kerrowbend_host {
 
-using Vec3 = hostsim::Vec3;
+using hostsim::Vec3;
 
 enum class PreviewNode { Single, Multi };
 

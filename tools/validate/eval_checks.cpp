@@ -71,8 +71,8 @@ std::vector<NodalAccess> spots(const KnownScene &scene, int count) {
   std::vector<Vec3> normals = {{0, 0, 1}, {0, 0, -1}, {0, 1, 0}, {0, -1, 0}, {1, 0, 0}};
   const Vec3 &p = scene.pointerForward;
   const double along = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
-  normals.push_back(scaled(p, 1.0 / along));
-  normals.push_back(scaled(p, -1.0 / along));
+  normals.push_back(hostsim::scaled(p, 1.0 / along));
+  normals.push_back(hostsim::scaled(p, -1.0 / along));
   while (static_cast<int>(normals.size()) < count) {
     Vec3 n{gaussian(random), gaussian(random), gaussian(random)};
     const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);

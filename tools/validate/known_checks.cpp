@@ -1,5 +1,5 @@
 // The known/* checks: World Normal compared with what the drag must give,
-// worked out apart from the module (expected_drag.h), for each node
+// worked out apart from the module (hostsim/expected_drag.h), for each node
 // set up as a user sets it up: constants plugged into its inputs, a
 // Reference Object, a weight map, "Invert Vector" on and off, stages in
 // order. Every evaluation must set World Normal exactly once, on the paths
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/validate/expected_drag.h"
+#include "hostsim/expected_drag.h"
 #include "tools/validate/groups.h"
 #include "tools/validate/shading.h"
 #include "tools/validate/support.h"
@@ -19,6 +19,7 @@
 namespace kerrowbend_host {
 
 using hostsim::Evaluation;
+using hostsim::expected::Stage;
 
 namespace {
 
@@ -33,7 +34,7 @@ constexpr std::array<double, 5> kExampleWeights = {0.0, 0.5, 1.0, 2.0, -1.0};
 void plugSingle(Node &node, const PanelRecord &panel, int invert, const Vec3 &reference,
                 double weight) {
   panel.setInt(kInvertId, invert);
-  node.connect(kReferenceInput, invert != 0 ? negated(reference) : reference);
+  node.connect(kReferenceInput, invert != 0 ? hostsim::negated(reference) : reference);
   node.connect(kWeightInput, weight);
 }
 
@@ -53,7 +54,7 @@ void checkKnownSingleInputs(const std::string &modulePath) {
       expectWorldNormal(std::string(kSingle) + ", " + invertText(invert) +
                             ", the worked example with weight " + weightText(w),
                         node, spotOn(placed.scene, kExampleNormal),
-                        expectedDrag(kExampleNormal, kExampleReference, w));
+                        hostsim::expected::drag(kExampleNormal, kExampleReference, w));
     }
     for (int i = 0; i < 40; ++i) {
       const Vec3 normal = directions.unit();
@@ -62,16 +63,17 @@ void checkKnownSingleInputs(const std::string &modulePath) {
       plugSingle(node, *placed.panel, invert, reference, w);
       expectWorldNormal(std::string(kSingle) + ", " + invertText(invert) + ", reference " +
                             shownVec(reference) + " and weight " + weightText(w),
-                        node, spotOn(placed.scene, normal), expectedDrag(normal, reference, w));
+                        node, spotOn(placed.scene, normal),
+                        hostsim::expected::drag(normal, reference, w));
     }
   }
   // Any positive length of reference gives what its unit vector gives.
   for (const double length : {1e-3, 0.37, 12.0, 1e4}) {
     const Vec3 normal = directions.unit();
     const Vec3 unit = directions.clearOf(normal);
-    plugSingle(node, *placed.panel, 0, scaled(unit, length), 0.75);
+    plugSingle(node, *placed.panel, 0, hostsim::scaled(unit, length), 0.75);
     expectWorldNormal(std::string(kSingle) + ", a reference of length " + weightText(length), node,
-                      spotOn(placed.scene, normal), expectedDrag(normal, unit, 0.75));
+                      spotOn(placed.scene, normal), hostsim::expected::drag(normal, unit, 0.75));
   }
 }
 
@@ -82,8 +84,8 @@ void checkKnownDegenerateReferences(const std::string &modulePath) {
     Node &node = *placed.node;
     for (const Vec3 &normal : normals) {
       const std::array<std::pair<const char *, Vec3>, 3> references = {
-          std::pair{"an equal reference", scaled(normal, 2.0)},
-          std::pair{"an opposite reference", scaled(normal, -3.0)},
+          std::pair{"an equal reference", hostsim::scaled(normal, 2.0)},
+          std::pair{"an opposite reference", hostsim::scaled(normal, -3.0)},
           std::pair{"a zero reference", Vec3{0, 0, 0}}};
       for (const auto &[label, reference] : references) {
         for (const double w : kExampleWeights) {
@@ -95,7 +97,8 @@ void checkKnownDegenerateReferences(const std::string &modulePath) {
           }
           expectWorldNormal(std::string(server) + ", " + label + " " + shownVec(reference) +
                                 " with weight " + weightText(w),
-                            node, spotOn(placed.scene, normal), expectedDrag(normal, reference, w));
+                            node, spotOn(placed.scene, normal),
+                            hostsim::expected::drag(normal, reference, w));
         }
       }
     }
@@ -111,7 +114,7 @@ void checkKnownReferenceObject(const std::string &modulePath) {
   const Vec3 forward = placed.scene.pointerForward;
   for (const int invert : {0, 1}) {
     placed.panel->setInt(kInvertId, invert);
-    const Vec3 reference = invert != 0 ? negated(forward) : forward;
+    const Vec3 reference = invert != 0 ? hostsim::negated(forward) : forward;
     for (const double w : {1.0, 0.5, -1.0}) {
       // Unplugged, the weight is 1.
       if (w == 1.0) {
@@ -121,10 +124,10 @@ void checkKnownReferenceObject(const std::string &modulePath) {
       }
       for (int i = 0; i < 10; ++i) {
         const Vec3 normal = directions.clearOf(forward);
-        expectWorldNormal(std::string(kSingle) + ", Reference Object " + shown(kPointer) + ", " +
-                              invertText(invert) + ", weight " +
-                              (w == 1.0 ? "unplugged" : weightText(w)),
-                          node, spotOn(placed.scene, normal), expectedDrag(normal, reference, w));
+        expectWorldNormal(
+            std::string(kSingle) + ", Reference Object " + shown(kPointer) + ", " +
+                invertText(invert) + ", weight " + (w == 1.0 ? "unplugged" : weightText(w)),
+            node, spotOn(placed.scene, normal), hostsim::expected::drag(normal, reference, w));
       }
     }
   }
@@ -144,7 +147,8 @@ void checkKnownWeightMap(const std::string &modulePath) {
     const PaintedSpot painted = paintedSpot(placed.scene, normal, i, random);
     expectWorldNormal(std::string(kSingle) + ", weight map " + shown(kMap) +
                           " sampled to the weight " + weightText(painted.weight),
-                      node, painted.spot, expectedDrag(normal, reference, painted.weight));
+                      node, painted.spot,
+                      hostsim::expected::drag(normal, reference, painted.weight));
   }
 }
 
@@ -160,12 +164,12 @@ std::vector<Stage> orderedStages(Directions &directions, const Vec3 &normal, int
     for (int k = 0; k < count; ++k) {
       const Vec3 reference = directions.clearOf(running);
       const double w = directions.weight();
-      stages.push_back({scaled(reference, 0.5 + k), w == 0.0 ? 0.3 : w});
-      running = expectedDrag(running, reference, stages.back().weight);
+      stages.push_back({hostsim::scaled(reference, 0.5 + k), w == 0.0 ? 0.3 : w});
+      running = hostsim::expected::drag(running, reference, stages.back().weight);
       clear = clear && std::fabs(cosineBetween(running, reference)) < 0.95;
     }
     const std::vector<Stage> reversed(stages.rbegin(), stages.rend());
-    const Vec3 backwards = expectedChain(normal, reversed);
+    const Vec3 backwards = hostsim::expected::chain(normal, reversed);
     const double apart = std::fabs(backwards[0] - running[0]) +
                          std::fabs(backwards[1] - running[1]) +
                          std::fabs(backwards[2] - running[2]);
@@ -201,7 +205,8 @@ void checkKnownMultiStages(const std::string &modulePath) {
   const std::vector<Stage> example = {{{1, 0, 0}, 1.0}, {{0, 1, 0}, 0.5}};
   plugStages(node, example);
   expectWorldNormal(name + ", the worked example of two stages", node,
-                    spotOn(placed.scene, kExampleNormal), expectedChain(kExampleNormal, example));
+                    spotOn(placed.scene, kExampleNormal),
+                    hostsim::expected::chain(kExampleNormal, example));
   Directions directions;
   for (const int count : {1, 2, 3}) {
     placed.panel->editInt(kInputSizeId, count);
@@ -211,7 +216,8 @@ void checkKnownMultiStages(const std::string &modulePath) {
       plugStages(node, stages);
       expectWorldNormal(name + ", " + std::to_string(count) +
                             " stages applied in stage order: " + stagesText(stages),
-                        node, spotOn(placed.scene, normal), expectedChain(normal, stages));
+                        node, spotOn(placed.scene, normal),
+                        hostsim::expected::chain(normal, stages));
     }
   }
   // Three stages of which one is left out in each way the chain skips it.
@@ -232,7 +238,7 @@ void checkKnownMultiStages(const std::string &modulePath) {
     skip.apply(node);
     const std::vector<Stage> used = {stages[0], stages[2]};
     expectWorldNormal(name + ", 3 stages with stage 2 left out for " + skip.how, node,
-                      spotOn(placed.scene, normal), expectedChain(normal, used));
+                      spotOn(placed.scene, normal), hostsim::expected::chain(normal, used));
   }
 }
 

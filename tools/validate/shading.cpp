@@ -8,14 +8,16 @@
 
 #include "hostsim/scene.h"
 
-#include "tools/validate/expected_drag.h"
-
 namespace kerrowbend_host {
 
 std::string shownVec(const Vec3 &v) {
   char text[120];
   std::snprintf(text, sizeof text, "(%.15g, %.15g, %.15g)", v[0], v[1], v[2]);
   return text;
+}
+
+double cosineBetween(const Vec3 &a, const Vec3 &b) {
+  return hostsim::dot(a, b) / std::sqrt(hostsim::dot(a, a) * hostsim::dot(b, b));
 }
 
 Vec3 normalOf(const NodalAccess &spot) { return {spot.wNorm[0], spot.wNorm[1], spot.wNorm[2]}; }
@@ -90,7 +92,7 @@ Vec3 Directions::unit() {
   for (;;) {
     const Vec3 v{gaussian_(random_), gaussian_(random_), gaussian_(random_)};
     const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-    if (length > 1e-3) return scaled(v, 1.0 / length);
+    if (length > 1e-3) return hostsim::scaled(v, 1.0 / length);
   }
 }
 

@@ -11,13 +11,13 @@
 #include <random>
 #include <string>
 
-#include "tools/preview/vec3.h"
-#include "tools/validate/expected_drag.h"
+#include "hostsim/vec3.h"
 #include "tools/validate/support.h"
 
 namespace kerrowbend_host {
 
 using hostsim::Evaluation;
+using hostsim::Vec3;
 
 // Close enough for a double computation of the same formula; far below
 // what any real fault moves.
@@ -79,6 +79,9 @@ class Directions {
 };
 
 std::string shownVec(const Vec3 &v);
+// The cosine of the angle between two non-zero vectors, to keep inputs
+// clear of the parallel cases.
+double cosineBetween(const Vec3 &a, const Vec3 &b);
 std::string weightText(double w);
 Vec3 normalOf(const NodalAccess &spot);
 

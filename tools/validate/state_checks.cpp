@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "hostsim/expected_drag.h"
 #include "tools/validate/groups.h"
 #include "tools/validate/shading.h"
 #include "tools/validate/support.h"
@@ -356,7 +357,7 @@ void checkReferenceObjectOverTime(const std::string &modulePath) {
     for (int i = 0; i < 5; ++i) {
       const Vec3 normal = directions.clearOf(forward);
       expectWorldNormal(std::string(kSingle) + ", " + when, node, spotOn(placed.scene, normal),
-                        expectedDrag(normal, forward, 0.5));
+                        hostsim::expected::drag(normal, forward, 0.5));
     }
   };
   const auto expectPassThrough = [&](const std::string &when) {
@@ -425,8 +426,9 @@ void checkCopy(const std::string &modulePath) {
     for (int i = 0; i < 10; ++i) {
       const Vec3 normal = directions.clearOf(placed.scene.pointerForward);
       const PaintedSpot painted = paintedSpot(placed.scene, normal, i, random);
-      expectWorldNormal(name + ", shaded after a new time", copy, painted.spot,
-                        expectedDrag(normal, placed.scene.pointerForward, painted.weight));
+      expectWorldNormal(
+          name + ", shaded after a new time", copy, painted.spot,
+          hostsim::expected::drag(normal, placed.scene.pointerForward, painted.weight));
     }
   }
   // The multi node onto a node with fewer stages and one with more; a
