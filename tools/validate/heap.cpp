@@ -58,6 +58,7 @@ CountedRun runToolWithHeapCounter(const std::string &library,
   environment.push_back(std::string(preload) + library);
   const auto pointers = [](std::vector<std::string> &strings) {
     std::vector<char *> out;
+    out.reserve(strings.size() + 1);
     for (std::string &text : strings) out.push_back(text.data());
     out.push_back(nullptr);
     return out;
