@@ -173,8 +173,8 @@ std::string countLine(std::size_t passed, std::size_t failed, std::size_t skippe
          (skipped > 0 ? ", " + std::to_string(skipped) + " skipped" : "");
 }
 
-// The checks a build cannot make: sanitizers keep the allocator that the
-// heap count takes the place of.
+// The checks a build cannot make: sanitizers keep the allocator for
+// themselves, so their builds have no heap counter for the tool to preload.
 // ThreadSanitizer ends a racing check's process itself, before the check
 // can compare the threads' results with the serial run's.
 #if defined(__SANITIZE_THREAD__)

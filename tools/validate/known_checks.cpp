@@ -13,7 +13,7 @@
 
 #include "hostsim/expected_drag.h"
 #include "tools/validate/groups.h"
-#include "tools/validate/shading.h"
+#include "tools/validate/shaded_spots.h"
 #include "tools/validate/support.h"
 
 namespace kerrowbend_host {

@@ -1,6 +1,6 @@
 // Shading as the checks that compare World Normal see it; see
-// shading.h.
-#include "tools/validate/shading.h"
+// shaded_spots.h.
+#include "tools/validate/shaded_spots.h"
 
 #include <cmath>
 #include <cstdio>

@@ -3,8 +3,8 @@
 // directions kept clear of the parallel cases, and evaluations that must
 // set World Normal exactly once and come within a hair of the value
 // expected, or hand the normal on unchanged.
-#ifndef KERROWBEND_TOOLS_VALIDATE_SHADING_H
-#define KERROWBEND_TOOLS_VALIDATE_SHADING_H
+#ifndef KERROWBEND_TOOLS_VALIDATE_SHADED_SPOTS_H
+#define KERROWBEND_TOOLS_VALIDATE_SHADED_SPOTS_H
 
 #include <array>
 #include <memory>
