@@ -24,14 +24,13 @@
 #include "host/node_io.h"
 #include "hostsim/blocks.h"
 #include "hostsim/handler.h"
+#include "hostsim/vec3.h"
 
 namespace hostsim {
 
 class Host;
 class Node;
 struct NodeServices;
-
-using Vec3 = std::array<double, 3>;
 
 // A per-spot source for an input. It gets the spot and writes out[0] (what
 // a scalar input gives) or out[0..2] (a vector input); out always has room

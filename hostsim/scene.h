@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "host/scene.h"
+#include "hostsim/vec3.h"
 
 namespace hostsim {
 
@@ -31,8 +32,6 @@ class CallLog;
 class Scene;
 struct SceneServices;
 class SceneObject;
-
-using Vec3 = std::array<double, 3>;
 
 // The forward axis of a new object.
 inline constexpr Vec3 kDefaultForward{0.0, 0.0, 1.0};

@@ -1,8 +1,12 @@
 # Installs the build into a fresh prefix under WORK and runs the installed
 # tool from another folder without --module, as a user does after
 # `cmake --install`; then a copy of the tool with no module anywhere near
-# it, which must say where it looked and how to name one. Run as:
-# cmake -DBUILD=<build folder> -DWORK=<scratch folder> -P this-file
+# it, which must say where it looked and how to name one. The installed
+# tool defines none of the allocator's entry points (only the heap counter,
+# never installed, takes their place), and so skips the check that counts
+# heap blocks. Run as:
+# cmake -DBUILD=<build folder> -DWORK=<scratch folder> -DNM=<nm> [-DSANITIZE=<sanitizers>]
+#       -P this-file
 cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/elsewhere ${WORK}/lonely)
@@ -16,6 +20,28 @@ foreach(file bin/kerrowbend-host lib/kerrowbend/kerrowbend.p)
     message(FATAL_ERROR "the install has no ${file}")
   endif()
 endforeach()
+
+set(installed_tool ${WORK}/prefix/bin/kerrowbend-host)
+execute_process(COMMAND ${NM} -D --defined-only ${installed_tool} OUTPUT_VARIABLE symbols
+                RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${NM} could not read ${installed_tool}: ${status}")
+endif()
+# A sanitizer's runtime, linked in whole by clang, brings its own.
+if(NOT SANITIZE)
+  foreach(entry malloc free calloc realloc posix_memalign aligned_alloc memalign valloc pvalloc)
+    if(symbols MATCHES " ${entry}(@[^\n]*)?\n")
+      message(FATAL_ERROR "the installed tool defines ${entry}")
+    endif()
+  endforeach()
+endif()
+execute_process(COMMAND ${installed_tool} validate --check resources/memory-balance
+                        ${WORK}/prefix/lib/kerrowbend/kerrowbend.p
+                OUTPUT_VARIABLE report RESULT_VARIABLE status)
+if(NOT status EQUAL 0 OR NOT report MATCHES "^SKIP resources/memory-balance: ")
+  message(FATAL_ERROR "the installed tool's validate gave ${status}, expected resources/"
+                      "memory-balance skipped: ${report}")
+endif()
 
 # tool: the tool to run; expect: "picture" or the text its error must hold.
 function(run_preview tool expect)

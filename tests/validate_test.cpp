@@ -22,6 +22,8 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <ostream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -171,8 +173,8 @@ std::string countLine(std::size_t passed, std::size_t failed, std::size_t skippe
          (skipped > 0 ? ", " + std::to_string(skipped) + " skipped" : "");
 }
 
-// The checks a build cannot make: sanitizers keep the allocator that the
-// heap count takes the place of.
+// The checks a build cannot make: sanitizers keep the allocator for
+// themselves, so their builds have no heap counter for the tool to preload.
 // ThreadSanitizer ends a racing check's process itself, before the check
 // can compare the threads' results with the serial run's.
 #if defined(__SANITIZE_THREAD__)
@@ -420,12 +422,64 @@ INSTANTIATE_TEST_SUITE_P(
                   {"known/multi-stages"}}),
     [](const auto &info) { return std::string(info.param.label); });
 
+// A check as --list shows it, or as a row of the README's table of checks
+// (Markdown's code marks dropped).
+struct ListedCheck {
+  std::string name;
+  std::string description;
+  bool operator==(const ListedCheck &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &out, const ListedCheck &check) {
+  return out << check.name << " | " << check.description;
+}
+
+std::vector<ListedCheck> listedChecks(const std::string &listing) {
+  std::vector<ListedCheck> checks;
+  for (const std::string &line : lines(listing)) {
+    const std::size_t gap = line.find(' ');
+    const std::size_t text = line.find_first_not_of(' ', gap);
+    checks.push_back({line.substr(0, gap), text == std::string::npos ? "" : line.substr(text)});
+  }
+  return checks;
+}
+
+std::vector<ListedCheck> readmeChecks() {
+  std::ifstream readme(KERROWBEND_README);
+  const std::regex row(R"(^ *\| `([a-z]+/[a-z-]+)` \| (.*) \|$)");
+  std::vector<ListedCheck> checks;
+  for (std::string line; std::getline(readme, line);) {
+    std::smatch cells;
+    if (!std::regex_match(line, cells, row)) continue;
+    std::string description = cells[2];
+    std::erase(description, '`');
+    checks.push_back({cells[1], description});
+  }
+  return checks;
+}
+
 TEST(ValidateListTest, NamesEveryCheckInRunOrderWithoutAModule) {
   Scratch scratch;
   const ToolRun run = runTool({"validate", "--list"}, scratch);
   EXPECT_EQ(run.exitCode, 0) << run;
-  EXPECT_EQ(lines(run.out), kChecks);
+  std::vector<std::string> names;
+  for (const ListedCheck &check : listedChecks(run.out)) {
+    names.push_back(check.name);
+    EXPECT_NE(check.description, "") << check.name << " is listed without a description";
+  }
+  EXPECT_EQ(names, kChecks);
   EXPECT_EQ(run.err, "");
+}
+
+// The README's table of checks is what --list prints: the same checks, in
+// run order, each with the same sentence.
+TEST(ValidateListTest, AgreesWithTheReadmeTableOfChecks) {
+  Scratch scratch;
+  const ToolRun run = runTool({"validate", "--list"}, scratch);
+  ASSERT_EQ(run.exitCode, 0) << run;
+  const std::vector<ListedCheck> readme = readmeChecks();
+  ASSERT_FALSE(readme.empty()) << "no table of checks in " << KERROWBEND_README;
+  EXPECT_EQ(readme, listedChecks(run.out));
 }
 
 TEST(ValidateListTest, RefusesAnUnknownCheckBeforeRunningAny) {

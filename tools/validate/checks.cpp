@@ -1,0 +1,121 @@
+// The checks behind `kerrowbend-host validate`. Each places the module's
+// nodes in a simulated host of its own and drives them as a host would;
+// what it expects is what the host contract promises every host of a
+// module file that claims it. The loader has already refused a file whose
+// synchronisation code is wrong or whose records do not lie in the module.
+// This source names them in the order validate runs them; each group's
+// checks live in a source of their own (see groups.h).
+#include "tools/validate/checks.h"
+
+#include <algorithm>
+#include <iterator>
+#include <stdexcept>
+
+#include "tools/validate/groups.h"
+
+namespace kerrowbend_host {
+namespace {
+
+const ValidateCheck kChecks[] = {
+    {"file/exports",
+     "the dynamic symbol table exports _mod_descrip and nothing else of the module's",
+     checkExports},
+    {"descriptor/servers",
+     "a handler and an interface server per node, each with an activate routine", checkServers},
+    {"descriptor/tags", "each server carries its node's display name and group as tags", checkTags},
+    {"activation/handler-versions",
+     "only handler versions 2 and 3 are taken; the host's own entries stay", checkHandlerVersions},
+    {"activation/interface-versions",
+     "only interface version 4 is taken; one panel per instance, and none without one",
+     checkInterfaceVersions},
+    {"activation/missing-services", "activation without each required service gives 2",
+     checkMissingServices},
+    {"instance/create-destroy-many",
+     "300 nodes of each kind, each with its own inputs, output and panel", checkCreateDestroyMany},
+    {"state/save-load-save-binary",
+     "every saved field set away from a new node's, the multi node at several counts: a node "
+     "loaded from the binary form saves the same bytes and shows the same values",
+     checkSaveLoadSaveBinary},
+    {"state/save-load-save-text",
+     "the same in the text form: a loaded node saves the same text and shows the same values",
+     checkSaveLoadSaveText},
+    {"state/damaged-loads",
+     "cut, misfilled and random scene data leave a node that saves and reloads to the same",
+     checkDamagedLoads},
+    {"state/long-names",
+     "loaded names of 259, 260 and 4,096 characters are kept, cut or refused, never overrun",
+     checkLoadedLongNames},
+    {"state/copy", "a copy carries every setting: it shows, saves and shades as its source",
+     checkCopy},
+    {"state/reference-object-over-time",
+     "the Reference Object is found anew at each new time: set, cleared, missing, renamed, its "
+     "axis turning",
+     checkReferenceObjectOverTime},
+    {"panel/get-set-every-id", "get and set for every value id, and none for unknown ids",
+     checkGetSetEveryId},
+    {"panel/long-names", "long names set in the panel fit their field and survive a save",
+     checkPanelLongNames},
+    {"panel/input-size-edits",
+     "\"Input Size\" edits give exactly the stages asked for; stage 1 keeps its inputs",
+     checkInputSizeEdits},
+    {"resources/memory-balance",
+     "heap blocks in use do not grow over rounds of create, copy, save, load, resize to 300 and "
+     "back, destroy (skipped where no heap counter lies beside the tool, as installed, and in "
+     "sanitizer builds)",
+     checkMemoryBalance, true},
+    {"resources/inputs-and-panels",
+     "no input destroyed twice; every panel destroyed with its instance", checkInputsAndPanels},
+    {"known/single-inputs",
+     "plugged constants, the worked example's weights 0, 0.5, 1, 2, -1, \"Invert Vector\" on and "
+     "off, references of any length",
+     checkKnownSingleInputs},
+    {"known/degenerate-references", "equal, opposite and zero references, both nodes",
+     checkKnownDegenerateReferences},
+    {"known/reference-object", "the Reference Object's forward axis, weight plugged or not",
+     checkKnownReferenceObject},
+    {"known/weight-map", "the weight sampled from a painted map at the spot's vertices",
+     checkKnownWeightMap},
+    {"known/multi-stages",
+     "1 to 3 stages applied in stage order; stages skipped for weight 0, -0 or an unplugged input",
+     checkKnownMultiStages},
+    {"known/outside-scene", "spots on objects outside the scene come back unchanged",
+     checkKnownOutsideScene},
+    {"known/pass-through",
+     "every path that hands the normal on unchanged, and sets World Normal once",
+     checkKnownPassThrough},
+    {"eval/finite-results", "finite World Normal, set once, for thousands of normals",
+     checkFiniteResults},
+    {"eval/threads-shared-instance", "8 threads shading one instance at once match a serial run",
+     checkThreadsSharedInstance},
+    {"eval/threads-distinct-instances",
+     "8 threads shading an instance each at once match a serial run",
+     checkThreadsDistinctInstances},
+};
+
+}  // namespace
+
+std::span<const ValidateCheck> validateChecks() { return kChecks; }
+
+std::vector<const ValidateCheck *> selectChecks(const std::vector<std::string> &patterns) {
+  const auto named = [](const ValidateCheck &check, const std::string &pattern) {
+    const std::string name = check.name;
+    return pattern.ends_with('/') ? name.starts_with(pattern) : name == pattern;
+  };
+  for (const std::string &pattern : patterns) {
+    if (std::none_of(std::begin(kChecks), std::end(kChecks),
+                     [&](const ValidateCheck &check) { return named(check, pattern); })) {
+      throw std::invalid_argument("no check is named '" + pattern +
+                                  "' (see kerrowbend-host validate --list)");
+    }
+  }
+  std::vector<const ValidateCheck *> selected;
+  for (const ValidateCheck &check : kChecks) {
+    if (patterns.empty() || std::any_of(patterns.begin(), patterns.end(),
+                                        [&](const auto &p) { return named(check, p); })) {
+      selected.push_back(&check);
+    }
+  }
+  return selected;
+}
+
+}  // namespace kerrowbend_host

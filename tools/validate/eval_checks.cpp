@@ -1,0 +1,222 @@
+// The eval/* checks: each node, set up the ways a user sets it up, gives a
+// finite World Normal for every normal, and several threads evaluating at
+// once give what a serial run gave.
+#include <bit>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <exception>
+#include <latch>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/validate/groups.h"
+#include "tools/validate/shaded_spots.h"
+#include "tools/validate/support.h"
+
+namespace kerrowbend_host {
+
+namespace {
+
+// Per-spot sources: moderate values that change from spot to spot.
+void referenceFromSpot(const NodalAccess &spot, double *out) {
+  out[0] = spot.wNorm[1] + 0.3;
+  out[1] = 0.5 - spot.wNorm[0];
+  out[2] = 0.8 * spot.wNorm[2] + 0.1;
+}
+
+void weightFromSpot(const NodalAccess &spot, double *out) { out[0] = 2.0 * spot.wNorm[2]; }
+
+// One way a user sets a node up.
+struct EvalSetup {
+  const char *server;
+  const char *label;
+  void (*apply)(Host &host, Node &node, const PanelRecord &panel);
+};
+
+const EvalSetup kEvalSetups[] = {
+    {kSingle, "reference object and weight map",
+     [](Host &host, Node & /*node*/, const PanelRecord &panel) {
+       panel.setString(kReferenceObjectId, kPointer);
+       panel.setString(kWeightMapId, kMap);
+       host.newTime(0, 0.0);
+     }},
+    {kSingle, "inputs connected",
+     [](Host & /*host*/, Node &node, const PanelRecord &panel) {
+       panel.setInt(kInvertId, 0);
+       node.connect(kReferenceInput, referenceFromSpot);
+       node.connect(kWeightInput, weightFromSpot);
+     }},
+    {kMulti, "three stages connected",
+     [](Host & /*host*/, Node &node, const PanelRecord &panel) {
+       panel.editInt(kInputSizeId, 3);
+       node.connect(stageReferenceInput(1), Vec3{0.0, 1.0, 0.0});
+       node.connect(stageWeightInput(1), weightFromSpot);
+       node.connect(stageReferenceInput(2), referenceFromSpot);
+       node.connect(stageWeightInput(2), 0.5);
+       node.connect(stageReferenceInput(3), Vec3{-3.0, 0.5, 2.0});
+       node.connect(stageWeightInput(3), -1.5);
+     }},
+};
+
+// The awkward normals first, along the axes and along and against the
+// pointer's axis, then random unit normals; each with random barycentric
+// weights.
+std::vector<NodalAccess> spots(const KnownScene &scene, int count) {
+  std::mt19937 random(7);
+  std::normal_distribution<double> gaussian;
+  std::uniform_real_distribution<float> share(0.0F, 1.0F);
+  std::vector<Vec3> normals = {{0, 0, 1}, {0, 0, -1}, {0, 1, 0}, {0, -1, 0}, {1, 0, 0}};
+  const Vec3 &p = scene.pointerForward;
+  const double along = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+  normals.push_back(hostsim::scaled(p, 1.0 / along));
+  normals.push_back(hostsim::scaled(p, -1.0 / along));
+  while (static_cast<int>(normals.size()) < count) {
+    Vec3 n{gaussian(random), gaussian(random), gaussian(random)};
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    if (length < 1e-6) continue;
+    normals.push_back({n[0] / length, n[1] / length, n[2] / length});
+  }
+  std::vector<NodalAccess> out;
+  for (const Vec3 &n : normals) {
+    float w[4] = {share(random), share(random), share(random), share(random)};
+    const float sum = w[0] + w[1] + w[2] + w[3] + 1e-3F;
+    out.push_back(hostsim::makeSpot(
+        n, scene.shaded, {scene.points[0], scene.points[1], scene.points[2], scene.points[3]},
+        {w[0] / sum, w[1] / sum, w[2] / sum, w[3] / sum}));
+  }
+  return out;
+}
+
+// Runs body for each setup on a node set up that way in a host of its own.
+template <typename Body>
+void forEachSetup(const std::string &modulePath, Body body) {
+  for (const EvalSetup &setup : kEvalSetups) {
+    const PlacedNode placed = placeInScene(modulePath, setup.server);
+    setup.apply(*placed.host, *placed.node, *placed.panel);
+    body(std::string(setup.server) + " (" + setup.label + ")", placed.scene, *placed.node);
+  }
+}
+
+}  // namespace
+
+void checkFiniteResults(const std::string &modulePath) {
+  forEachSetup(modulePath, [](const std::string &which, const KnownScene &scene, Node &node) {
+    for (const NodalAccess &spot : spots(scene, 3000)) {
+      const Evaluation result = evaluatedOnce(which, node, spot);
+      if (!std::isfinite(result.value[0]) || !std::isfinite(result.value[1]) ||
+          !std::isfinite(result.value[2])) {
+        fail(which + ": expected a finite World Normal, but for the normal " +
+             shownVec(normalOf(spot)) + " it gave " + shownVec(result.value));
+      }
+    }
+  });
+}
+
+namespace {
+
+// Bit for bit, so that a NaN matches the same NaN.
+bool sameValue(const Evaluation &a, const Evaluation &b) {
+  for (std::size_t i = 0; i < a.value.size(); ++i) {
+    if (std::bit_cast<uint64_t>(a.value[i]) != std::bit_cast<uint64_t>(b.value[i])) return false;
+  }
+  return true;
+}
+
+constexpr int kThreads = 8;
+// Each thread goes over every spot up to this often, from a place of its
+// own, so that many different spots are shaded at the same moment for long
+// enough that state a module shares between calls is overwritten under
+// another thread on every run. Passes after the first stop once the budget
+// is spent, which only a slow (sanitizer) build reaches; there, where every
+// access is watched, fewer spots do.
+constexpr int kPasses = 10;
+#if defined(KERROWBEND_SLOW_BUILD)
+constexpr auto kBudget = std::chrono::milliseconds(500);
+constexpr int kSpots = 2000;
+#else
+constexpr auto kBudget = std::chrono::milliseconds(1500);
+constexpr int kSpots = 6000;
+#endif
+
+// Runs the spots on kThreads threads at once, thread t on nodes[t], and
+// fails unless every thread got what the serial run got on nodes[0], and
+// set World Normal exactly once per evaluation.
+void expectThreadsMatchSerial(const std::string &which, const KnownScene &scene,
+                              const std::vector<Node *> &nodes) {
+  const std::vector<NodalAccess> all = spots(scene, kSpots);
+  std::vector<Evaluation> serial;
+  serial.reserve(all.size());
+  for (const NodalAccess &spot : all) serial.push_back(nodes.front()->evaluate(spot));
+
+  std::vector<std::vector<Evaluation>> results(kThreads, std::vector<Evaluation>(all.size()));
+  std::vector<std::string> errors(kThreads);
+  std::latch start(kThreads);
+  std::vector<std::thread> threads;
+  threads.reserve(kThreads);
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      const Node &node = *nodes[static_cast<std::size_t>(t) % nodes.size()];
+      start.arrive_and_wait();
+      const auto deadline = std::chrono::steady_clock::now() + kBudget;
+      try {
+        for (int pass = 0;
+             pass < kPasses && (pass == 0 || std::chrono::steady_clock::now() < deadline); ++pass) {
+          for (std::size_t i = 0; i < all.size(); ++i) {
+            const std::size_t at = (i + t * all.size() / kThreads) % all.size();
+            const Evaluation result =
+                evaluatedOnce(which + ", thread " + std::to_string(t) + " of " +
+                                  std::to_string(kThreads) + " evaluating at once",
+                              node, all[at]);
+            // A pass that differs from the serial run is kept over one that
+            // matches.
+            if (pass == 0 || sameValue(results[t][at], serial[at])) results[t][at] = result;
+          }
+        }
+      } catch (const std::exception &error) {
+        errors[t] = error.what();
+      }
+    });
+  }
+  for (std::thread &thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) {
+    if (!errors[t].empty()) fail(errors[t]);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      if (!sameValue(results[t][i], serial[i])) {
+        fail(which + ": expected " + std::to_string(kThreads) +
+             " threads evaluating at once to give what a serial run gave, but for the normal " +
+             shownVec(normalOf(all[i])) + " thread " + std::to_string(t) + " got " +
+             shownVec(results[t][i].value) + " where the serial run got " +
+             shownVec(serial[i].value));
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void checkThreadsSharedInstance(const std::string &modulePath) {
+  forEachSetup(modulePath, [](const std::string &which, const KnownScene &scene, Node &node) {
+    expectThreadsMatchSerial(which + ", one instance shaded from every thread", scene, {&node});
+  });
+}
+
+void checkThreadsDistinctInstances(const std::string &modulePath) {
+  for (const EvalSetup &setup : kEvalSetups) {
+    const auto host = openHost(modulePath);
+    const KnownScene scene = buildScene(*host);
+    std::vector<Node *> nodes;
+    for (int t = 0; t < kThreads; ++t) {
+      Node &node = placeNode(*host, setup.server);
+      setup.apply(*host, node, openPanel(*host, node));
+      nodes.push_back(&node);
+    }
+    expectThreadsMatchSerial(std::string(setup.server) + " (" + setup.label +
+                                 "), an instance of its own for each thread",
+                             scene, nodes);
+  }
+}
+
+}  // namespace kerrowbend_host
