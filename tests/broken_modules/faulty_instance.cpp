@@ -18,7 +18,18 @@
 //   LEAKS_ON_DESTROY      a single node destroyed keeps its record
 //   SAVES_NOTHING         the single node's save writes no block, so a
 //                         scene file reloads it as a new node
+//   NO_STAGE_LIMIT        the multi node makes as many stages as a loaded or
+//                         edited count asks for, past the limit
+//   CLEARS_ITEM_FLAG      the multi node's handler activation clears the
+//                         item-table flag a moment before it sets it again,
+//                         so spots shaded meanwhile pass through
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
 #include "host/handler.h"
+#include "module/callbacks.h"
 #include "module/host_services.h"
 #include "module/panel.h"
 #include "multi_node/instance.h"
@@ -108,6 +119,41 @@ extern "C" Error __wrap_loadMultiInstance(void *instance, const LoadState *state
     inst->stages = resizeInputs(*inst, inst->stages, kept);
   }
   return error;
+}
+
+#elif defined(NO_STAGE_LIMIT)
+// kerrowbend::resizeInputs(const MultiDragInstance &, SlotList *, int32_t),
+// by its linker name: up to the limit the module's own, past it stages made
+// as the module makes them, without end.
+extern "C" SlotList *__real__ZN10kerrowbend12resizeInputsERKNS_17MultiDragInstanceEPNS_8SlotListEi(
+    const MultiDragInstance &inst, SlotList *stages, int32_t n);
+extern "C" SlotList *__wrap__ZN10kerrowbend12resizeInputsERKNS_17MultiDragInstanceEPNS_8SlotListEi(
+    const MultiDragInstance &inst, SlotList *stages, int32_t n) {
+  stages = __real__ZN10kerrowbend12resizeInputsERKNS_17MultiDragInstanceEPNS_8SlotListEi(
+      inst, stages, n);
+  while (stages != nullptr && stages->count < n) {
+    auto *stage = static_cast<InputPair *>(std::calloc(1, sizeof(InputPair)));
+    if (stage == nullptr) break;
+    char name[64];
+    std::snprintf(name, sizeof name, "Reference Normal %d", static_cast<int>(stages->count + 1));
+    stage->referenceInput = hostServices.inputFuncs->create(inst.node, CONNECTION_VECTOR, name,
+                                                            refreshPanelOnInputEvent);
+    std::snprintf(name, sizeof name, "Weight %d", static_cast<int>(stages->count + 1));
+    stage->weightInput = hostServices.inputFuncs->create(inst.node, CONNECTION_SCALAR, name,
+                                                         refreshPanelOnInputEvent);
+    append(stages, stage);
+  }
+  return stages;
+}
+
+#elif defined(CLEARS_ITEM_FLAG)
+extern "C" int __real_activateMultiHandler(int version, GlobalFunc global, void *local,
+                                           void *serverData);
+extern "C" int __wrap_activateMultiHandler(int version, GlobalFunc global, void *local,
+                                           void *serverData) {
+  itemFuncsPresent.store(0, std::memory_order_relaxed);
+  std::this_thread::sleep_for(std::chrono::microseconds(50));
+  return __real_activateMultiHandler(version, global, local, serverData);
 }
 
 #elif defined(REMAKES_STAGE_ONE) || defined(DESTROYS_TWICE)

@@ -42,6 +42,10 @@ const ValidateCheck kChecks[] = {
     {"state/damaged-loads",
      "cut, misfilled and random scene data leave a node that saves and reloads to the same",
      checkDamagedLoads},
+    {"state/damaged-stage-count",
+     "stage counts of 10,000, 10,001 and 2147483647 in both forms load in seconds to 10,000 "
+     "stages, and show and save as loaded",
+     checkDamagedStageCount},
     {"state/long-names",
      "loaded names of 259, 260 and 4,096 characters are kept, cut or refused, never overrun",
      checkLoadedLongNames},
@@ -90,6 +94,10 @@ const ValidateCheck kChecks[] = {
     {"eval/threads-distinct-instances",
      "8 threads shading an instance each at once match a serial run",
      checkThreadsDistinctInstances},
+    {"eval/threads-beside-activation",
+     "both handlers activated over and over while 8 threads shade: every spot matches a serial "
+     "run",
+     checkThreadsBesideActivation},
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The eval/* checks: each node, set up the ways a user sets it up, gives a
 // finite World Normal for every normal, and several threads evaluating at
-// once give what a serial run gave.
+// once give what a serial run gave, also while the host activates servers.
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <cmath>
@@ -216,6 +217,80 @@ void checkThreadsDistinctInstances(const std::string &modulePath) {
     expectThreadsMatchSerial(std::string(setup.server) + " (" + setup.label +
                                  "), an instance of its own for each thread",
                              scene, nodes);
+  }
+}
+
+namespace {
+
+// How long the host goes on activating; each round activates both handlers.
+constexpr auto kActivationTime = std::chrono::milliseconds(300);
+constexpr int kMinActivationRounds = 200;
+
+}  // namespace
+
+// A host may activate a server while its renderer shades nodes already
+// placed. Activation rewrites what shading reads, with the same values:
+// nothing shaded meanwhile may come out differently.
+void checkThreadsBesideActivation(const std::string &modulePath) {
+  const auto host = openHost(modulePath);
+  const KnownScene scene = buildScene(*host);
+  std::vector<Node *> nodes;
+  std::vector<std::string> names;
+  for (const EvalSetup &setup : kEvalSetups) {
+    Node &node = placeNode(*host, setup.server);
+    setup.apply(*host, node, openPanel(*host, node));
+    nodes.push_back(&node);
+    names.push_back(std::string(setup.server) + " (" + setup.label + ")");
+  }
+  const std::vector<NodalAccess> all = spots(scene, kSpots / 4);
+  std::vector<std::vector<Evaluation>> serial(nodes.size());
+  for (std::size_t n = 0; n < nodes.size(); ++n) {
+    for (const NodalAccess &spot : all) serial[n].push_back(nodes[n]->evaluate(spot));
+  }
+
+  std::atomic<bool> done{false};
+  std::vector<std::string> errors(kThreads);
+  std::latch start(kThreads + 1);
+  std::vector<std::thread> threads;
+  threads.reserve(kThreads);
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      const std::size_t n = static_cast<std::size_t>(t) % nodes.size();
+      start.arrive_and_wait();
+      try {
+        for (std::size_t i = 0; !done.load() && errors[t].empty(); i = (i + 1) % all.size()) {
+          const Evaluation result = evaluatedOnce(names[n], *nodes[n], all[i]);
+          if (!sameValue(result, serial[n][i])) {
+            errors[t] = names[n] + ": expected spots shaded while both handlers were activated " +
+                        "again and again to give what a serial run gave, but for the normal " +
+                        shownVec(normalOf(all[i])) + " thread " + std::to_string(t) + " got " +
+                        shownVec(result.value) + " where the serial run got " +
+                        shownVec(serial[n][i].value);
+          }
+        }
+      } catch (const std::exception &error) {
+        errors[t] = error.what();
+      }
+    });
+  }
+  start.arrive_and_wait();
+  const auto until = std::chrono::steady_clock::now() + kActivationTime;
+  std::string activationError;
+  for (int round = 0; round < kMinActivationRounds || std::chrono::steady_clock::now() < until;
+       ++round) {
+    for (const char *server : kNodes) {
+      const int result = host->activateHandler(server);
+      if (result != 0 && activationError.empty()) {
+        activationError = std::string(server) + ": expected every handler activation to give 0, " +
+                          "but one while threads shaded gave " + std::to_string(result);
+      }
+    }
+  }
+  done = true;
+  for (std::thread &thread : threads) thread.join();
+  if (!activationError.empty()) fail(activationError);
+  for (const std::string &error : errors) {
+    if (!error.empty()) fail(error);
   }
 }
 

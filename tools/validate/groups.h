@@ -27,6 +27,7 @@ void checkCreateDestroyMany(const std::string &modulePath);
 void checkSaveLoadSaveBinary(const std::string &modulePath);
 void checkSaveLoadSaveText(const std::string &modulePath);
 void checkDamagedLoads(const std::string &modulePath);
+void checkDamagedStageCount(const std::string &modulePath);
 void checkLoadedLongNames(const std::string &modulePath);
 void checkReferenceObjectOverTime(const std::string &modulePath);
 void checkCopy(const std::string &modulePath);
@@ -53,6 +54,7 @@ void checkInputsAndPanels(const std::string &modulePath);
 void checkFiniteResults(const std::string &modulePath);
 void checkThreadsSharedInstance(const std::string &modulePath);
 void checkThreadsDistinctInstances(const std::string &modulePath);
+void checkThreadsBesideActivation(const std::string &modulePath);
 
 }  // namespace kerrowbend_host
 

@@ -1,9 +1,12 @@
 // The state/* checks: a node's save loaded into a fresh node saves the same
 // bytes in both forms and shows the same values, a copy carries every
-// setting, the Reference Object is found anew at each new time, damaged data leaves a node that
-// still saves and reloads to the same, and names longer than their field load cut or refused.
+// setting, the Reference Object is found anew at each new time, damaged
+// data leaves a node that still saves and reloads to the same, a damaged
+// stage count costs no more than the stage limit, and names longer than
+// their field load cut or refused.
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -22,6 +25,7 @@ using hostsim::LoadOptions;
 using hostsim::facts::kCountBlock;
 using hostsim::facts::kInvertBlock;
 using hostsim::facts::kObjectBlock;
+using hostsim::facts::kStageLimit;
 using hostsim::facts::kWeightMapBlock;
 
 namespace {
@@ -146,9 +150,9 @@ std::vector<KnownBlock> knownBlocks(const std::string &server) {
   return {{kCountBlock.id, kCountBlock.token, true}};
 }
 
-// Integers a damaged file may hold. The stage count has no bound, so a
-// large positive one would only measure how long the node takes to make
-// that many stages; the damage lies elsewhere.
+// Integers a damaged file may hold. A large positive stage count would
+// only measure how long the node takes to make its stages, which
+// state/damaged-stage-count does; the damage here lies elsewhere.
 constexpr std::array<int32_t, 7> kSmallIntegers = {0, 1, -1, 2, 7, -7, INT32_MIN};
 
 void appendBigEndian(std::string &out, uint32_t value) {
@@ -306,6 +310,68 @@ void checkDamagedLoads(const std::string &modulePath) {
           damaged.destroy();
           reloaded.destroy();
         }
+      }
+    }
+  }
+}
+
+namespace {
+
+// The limit first and the largest int32 last: a module without the limit
+// fails at the count just past it, before it could spend hours on the last.
+constexpr std::array<int32_t, 3> kLargeCounts = {kStageLimit, kStageLimit + 1, INT32_MAX};
+
+// A load of the limit's stages takes a fraction of a second; a module that
+// goes on past the limit takes minutes at the largest count, if it ever ends.
+#if defined(KERROWBEND_SLOW_BUILD)
+constexpr std::chrono::seconds kLoadBudget{30};
+#else
+constexpr std::chrono::seconds kLoadBudget{3};
+#endif
+
+std::string countData(BlockForm form, int32_t count) {
+  hostsim::BlockWriter writer(form);
+  writer.begin(kCountBlock.id, kCountBlock.token);
+  writer.writeInt(count);
+  writer.end();
+  return writer.finish();
+}
+
+}  // namespace
+
+void checkDamagedStageCount(const std::string &modulePath) {
+  for (BlockForm form : kForms) {
+    for (int32_t count : kLargeCounts) {
+      const std::string which = std::string(kMulti) + " loaded from " + formName(form) +
+                                " scene data with Input Size " + std::to_string(count);
+      const auto host = openHost(modulePath);
+      Node &node = placeNode(*host, kMulti);
+      const std::string data = countData(form, count);
+      const auto start = std::chrono::steady_clock::now();
+      const Error error = node.load(form, data);
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+      if (error != nullptr)
+        fail(which + ": expected the load to report no error, but it reported " + shown(error));
+      if (took > kLoadBudget) {
+        fail(which + ": expected the load to take at most " + std::to_string(kLoadBudget.count()) +
+             " s, but it took " + std::to_string(took.count()) + " s");
+      }
+      const std::size_t inputs = node.inputNames().size();
+      if (inputs != 2 * static_cast<std::size_t>(kStageLimit)) {
+        fail(which + ": expected " + std::to_string(kStageLimit) + " stages (" +
+             std::to_string(2 * kStageLimit) + " inputs), but the node has " +
+             std::to_string(inputs) + " inputs");
+      }
+      failOnProblem(which + ": ", stageProblem(node, kStageLimit));
+      const std::string saved = saveChecked(node, form);
+      if (saved != data) {
+        fail(which + ": expected the node to save the count as loaded, but " +
+             firstDifference(data, saved));
+      }
+      const std::optional<int32_t> shownCount = openPanel(*host, node).intValue(kInputSizeId);
+      if (shownCount != count) {
+        fail(which + ": expected its panel to show Input Size " + std::to_string(count) +
+             ", but it shows " + (shownCount ? std::to_string(*shownCount) : "none"));
       }
     }
   }
