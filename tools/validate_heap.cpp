@@ -20,8 +20,8 @@ void *counted(void *block) {
 }
 }  // namespace
 
-// Default visibility: the build hides symbols by default, and a hidden
-// definition would not take the place of the C library's.
+// Default visibility whatever the compiler is told: a hidden definition
+// would not take the place of the C library's.
 #define INTERPOSE __attribute__((visibility("default")))
 
 extern "C" {
