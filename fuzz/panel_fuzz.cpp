@@ -40,7 +40,7 @@ using hostsim::BlockForm;
 // Enough steps for any sequence worth trying; and a bound on the inputs a
 // sequence may have the host make, past which it stops.
 constexpr int kMaxSteps = 128;
-constexpr std::size_t kMaxNewInputs = 2 * hostsim::facts::kStageLimit;
+constexpr std::size_t kMaxNewInputs = std::size_t{2} * hostsim::facts::kStageLimit;
 
 constexpr const char *kSceneObjects[] = {"Cube", "Ref", "Other"};
 
@@ -163,7 +163,7 @@ void checkMulti(const hostsim::Node &node, const hostsim::PanelRecord &panel,
 // The names as the node saves them: what was stored, also while the panel
 // withholds it.
 fuzzing::SingleData savedSingle(hostsim::Node &node) {
-  const fuzzing::SingleData saved =
+  fuzzing::SingleData saved =
       fuzzing::readSingleData(BlockForm::Binary, node.save(BlockForm::Binary));
   FUZZ_REQUIRE(saved.blocks == 3 && saved.invert.has_value(), "single node saved %d blocks",
                saved.blocks);
@@ -407,6 +407,8 @@ class Sequence {
     const bool noRecord = in_.byte() % 8 == 0;
     hostsim::Node &node = single ? single_ : multi_;
     const hostsim::PanelRecord &panel = single ? singlePanel_ : multiPanel_;
+    // A marker the module must hand back as it found it; never dereferenced.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     const auto untouched = reinterpret_cast<PanelId>(uintptr_t{0x1});
     InterfaceRecord record{node.instance(), untouched, unchangedInterfaceOptions,
                            unchangedInterfaceCommand};

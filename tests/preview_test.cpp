@@ -113,8 +113,9 @@ long brightness(const Picture &p, int panel) {
 std::vector<std::array<int, 3>> middleOf(const Picture &p, int panel) {
   std::vector<std::array<int, 3>> pixels;
   for (int y = kSize / 2 - 5; y < kSize / 2 + 5; ++y) {
-    for (int x = kSize / 2 - 5; x < kSize / 2 + 5; ++x)
+    for (int x = kSize / 2 - 5; x < kSize / 2 + 5; ++x) {
       pixels.push_back(p.at(panel * kSize + x, y));
+    }
   }
   return pixels;
 }

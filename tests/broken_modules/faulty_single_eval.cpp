@@ -17,8 +17,9 @@ extern "C" void __wrap_evaluateDragInstance(void *instance, NodalAccess *na, Out
   shaded.invert = 0;
   __real_evaluateDragInstance(&shaded, na, output, value);
 #elif defined(EVAL_OUTSIDE_UNSET)
-  if (kerrowbend::shadesSpotsOn(na->objId))
+  if (kerrowbend::shadesSpotsOn(na->objId)) {
     __real_evaluateDragInstance(instance, na, output, value);
+  }
 #endif
 }
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)

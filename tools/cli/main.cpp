@@ -7,6 +7,10 @@
 #include "tools/cli/command_line.h"
 #include "tools/cli/commands.h"
 
+// Only a fault of the tool itself is meant to get past the commands, which
+// report every failure of the module, its files and the command line; ending
+// through std::terminate then shows what was thrown.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 int main(int argc, char **argv) {
   using namespace kerrowbend_host;
   CLI::App app{"Loads a kerrowbend module file the way a host does and shows what it does.",

@@ -161,8 +161,9 @@ hostsim::Node &PreviewScene::placeConfiguredNode(const PreviewSettings &settings
       edited(panel->setString(facts::kReferenceObjectId, settings.referenceObject),
              "\"Reference Object\"");
     }
-    if (settings.invert)
+    if (settings.invert) {
       edited(panel->setInt(facts::kInvertId, *settings.invert), "\"Invert Vector\"");
+    }
     if (!settings.weightMap.empty()) {
       edited(panel->setString(facts::kWeightMapId, settings.weightMap), "\"WeightMap\"");
     }
