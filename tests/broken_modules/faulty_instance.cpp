@@ -129,8 +129,8 @@ extern "C" SlotList *__real__ZN10kerrowbend12resizeInputsERKNS_17MultiDragInstan
     const MultiDragInstance &inst, SlotList *stages, int32_t n);
 extern "C" SlotList *__wrap__ZN10kerrowbend12resizeInputsERKNS_17MultiDragInstanceEPNS_8SlotListEi(
     const MultiDragInstance &inst, SlotList *stages, int32_t n) {
-  stages = __real__ZN10kerrowbend12resizeInputsERKNS_17MultiDragInstanceEPNS_8SlotListEi(
-      inst, stages, n);
+  stages = __real__ZN10kerrowbend12resizeInputsERKNS_17MultiDragInstanceEPNS_8SlotListEi(inst,
+                                                                                         stages, n);
   while (stages != nullptr && stages->count < n) {
     auto *stage = static_cast<InputPair *>(std::calloc(1, sizeof(InputPair)));
     if (stage == nullptr) break;
