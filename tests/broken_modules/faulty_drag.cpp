@@ -5,7 +5,11 @@
 //   DRAG_NAN_Z           gives a z of NaN for negative weights
 //   DRAG_SHARED_SCRATCH  keeps its working vectors in one buffer for all
 //                        threads, as a module caching between calls would
+//   DRAG_LARGEST_AS_ZERO takes a reference with a component at the largest
+//                        finite double for a zero one, as a rescale that
+//                        tests < where it must test <= does
 #include <cmath>
+#include <limits>
 #include <thread>
 
 #include "kernel/drag.h"
@@ -33,6 +37,11 @@ extern "C" Vector __wrap__ZN10kerrowbend10dragNormalERKNS_6VectorES2_d(const Vec
                                                                        double weight) {
 #if defined(DRAG_AWAY)
   return REAL_DRAG(normal, reference, -weight);
+#elif defined(DRAG_LARGEST_AS_ZERO)
+  constexpr double kLargest = std::numeric_limits<double>::max();
+  const bool largest = std::fabs(reference.x) == kLargest || std::fabs(reference.y) == kLargest ||
+                       std::fabs(reference.z) == kLargest;
+  return REAL_DRAG(normal, largest ? Vector{0, 0, 0} : reference, weight);
 #elif defined(DRAG_HALF)
   return REAL_DRAG(normal, reference, weight * 0.5);
 #elif defined(DRAG_NAN_Z)

@@ -1,10 +1,13 @@
 // The activation/* checks: handler and interface activation for every
-// version a host may ask for, and without the services they need.
+// version a host may ask for, without the services they need, and with a
+// handler record that offers no item table.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "hostsim/expected_drag.h"
 #include "tools/validate/groups.h"
+#include "tools/validate/shaded_spots.h"
 #include "tools/validate/support.h"
 
 namespace kerrowbend_host {
@@ -181,6 +184,42 @@ void checkMissingServices(const std::string &modulePath) {
     if (result != 2) {
       fail(name + ": expected interface activation in a host without panels to give 2, but it " +
            "gave " + std::to_string(result));
+    }
+  }
+}
+
+// A host whose handler record has no item table has no way to tell a node
+// of item changes; the last activation of either node decides whether any
+// node shades.
+void checkWithoutItemTable(const std::string &modulePath) {
+  const auto host = openHost(modulePath);
+  const KnownScene scene = buildScene(*host);
+  Node &single = placeNode(*host, kSingle);
+  openPanel(*host, single).setInt(kInvertId, 0);
+  single.connect(kReferenceInput, Vec3{1, 0, 0});
+  single.connect(kWeightInput, 0.5);
+  Node &multi = placeNode(*host, kMulti);
+  multi.connect(stageReferenceInput(1), Vec3{1, 0, 0});
+  multi.connect(stageWeightInput(1), 0.5);
+  const Vec3 normal = {0, 0, 1};
+  for (const char *activated : kNodes) {
+    const std::string which =
+        std::string("after a ") + activated + " handler activation whose record has no item table";
+    hostsim::HandlerOptions options;
+    options.itemTable = false;
+    if (host->activateHandler(activated, 3, options) != 0) {
+      fail("expected a handler activation without an item table to give 0, but it did not");
+    }
+    if (host->handler(activated)->record.item != nullptr) {
+      fail(which + ": expected the record's item table to stay absent, but it was written");
+    }
+    for (Node *node : {&single, &multi}) {
+      expectUnchanged(node->server() + ", " + which, *node, spotOn(scene, normal));
+    }
+    host->activateHandler(activated);
+    for (Node *node : {&single, &multi}) {
+      expectWorldNormal(node->server() + ", after a later activation with an item table", *node,
+                        spotOn(scene, normal), hostsim::expected::drag(normal, {1, 0, 0}, 0.5));
     }
   }
 }

@@ -30,8 +30,19 @@ const ValidateCheck kChecks[] = {
      checkInterfaceVersions},
     {"activation/missing-services", "activation without each required service gives 2",
      checkMissingServices},
+    {"activation/without-item-table",
+     "a handler record without an item table stops both nodes shading until an activation with one",
+     checkWithoutItemTable},
+    {"services/fallback-names",
+     "each service looked up by its names in order, a later name only when those before it gave "
+     "none, in hosts that offer one or two of its names or none",
+     checkServiceNames},
     {"instance/create-destroy-many",
      "300 nodes of each kind, each with its own inputs, output and panel", checkCreateDestroyMany},
+    {"instance/host-calls",
+     "create asks for the node operation with 2, then the inputs and the output, in order; removed "
+     "stages' inputs are destroyed in order",
+     checkCreateCalls},
     {"state/save-load-save-binary",
      "every saved field set away from a new node's, the multi node at several counts: a node "
      "loaded from the binary form saves the same bytes and shows the same values",
@@ -46,6 +57,9 @@ const ValidateCheck kChecks[] = {
      "stage counts of 10,000, 10,001 and 2147483647 in both forms load in seconds to 10,000 "
      "stages, and show and save as loaded",
      checkDamagedStageCount},
+    {"state/block-tokens",
+     "each node saves its blocks under the identifiers and text-form tokens scene files hold",
+     checkBlockTokens},
     {"state/long-names",
      "loaded names of 259, 260 and 4,096 characters are kept, cut or refused, never overrun",
      checkLoadedLongNames},
@@ -62,6 +76,14 @@ const ValidateCheck kChecks[] = {
     {"panel/input-size-edits",
      "\"Input Size\" edits give exactly the stages asked for; stage 1 keeps its inputs",
      checkInputSizeEdits},
+    {"panel/tables", "each node's control table, data table and hint array, entry by entry",
+     checkPanelTables},
+    {"panel/popups",
+     "the object and weight-map popups give the scene's choices with the host's own names and "
+     "count, a negative count included",
+     checkPopups},
+    {"panel/input-events", "input events answer 1 and refresh the node's panel once each",
+     checkInputEventsRefresh},
     {"resources/memory-balance",
      "heap blocks in use do not grow over rounds of create, copy, save, load, resize to 300 and "
      "back, destroy (skipped where no heap counter lies beside the tool, as installed, and in "
@@ -87,6 +109,10 @@ const ValidateCheck kChecks[] = {
     {"known/pass-through",
      "every path that hands the normal on unchanged, and sets World Normal once",
      checkKnownPassThrough},
+    {"known/extreme-references",
+     "references with a component at the largest finite double or the smallest subnormal act as "
+     "their direction",
+     checkKnownExtremeReferences},
     {"eval/finite-results", "finite World Normal, set once, for thousands of normals",
      checkFiniteResults},
     {"eval/threads-shared-instance", "8 threads shading one instance at once match a serial run",
@@ -98,6 +124,10 @@ const ValidateCheck kChecks[] = {
      "both handlers activated over and over while 8 threads shade: every spot matches a serial "
      "run",
      checkThreadsBesideActivation},
+    {"eval/host-calls-per-spot",
+     "one time lookup and one mesh info, given back, per spot that needs them; none for plugged "
+     "inputs",
+     checkHostCallsPerSpot},
 };
 
 }  // namespace

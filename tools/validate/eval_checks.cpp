@@ -294,4 +294,58 @@ void checkThreadsBesideActivation(const std::string &modulePath) {
   }
 }
 
+// What each shaded spot asks of the host, counted over many spots: the
+// time once per spot that needs the reference object, and a mesh info for
+// each spot that samples the weight map, each given back.
+void checkHostCallsPerSpot(const std::string &modulePath) {
+  constexpr int kCounted = 50;
+  struct PerSpot {
+    const char *server;
+    const char *label;
+    bool objectAndMap;  // reference object and weight map, else plugged inputs
+    std::size_t time;
+    std::size_t meshes;
+  };
+  const PerSpot cases[] = {
+      {kSingle, "reference object and weight map", true, 1, 1},
+      {kSingle, "inputs plugged", false, 0, 0},
+      {kMulti, "one stage plugged", false, 0, 0},
+  };
+  for (const PerSpot &c : cases) {
+    const std::string which = std::string(c.server) + " (" + c.label + ")";
+    const PlacedNode placed = placeInScene(modulePath, c.server);
+    Node &node = *placed.node;
+    if (c.objectAndMap) {
+      placed.panel->setString(kReferenceObjectId, kPointer);
+      placed.panel->setString(kWeightMapId, kMap);
+      placed.host->newTime(0, 0.0);
+    } else {
+      node.connect(c.server == std::string(kSingle) ? kReferenceInput : stageReferenceInput(1),
+                   Vec3{1, 0, 0});
+      node.connect(c.server == std::string(kSingle) ? kWeightInput : stageWeightInput(1), 0.5);
+    }
+    hostsim::CallLog &log = placed.host->log();
+    log.setRecording(true);
+    log.clear();
+    std::mt19937 random(3);
+    for (int i = 0; i < kCounted; ++i) {
+      evaluatedOnce(which, node, paintedSpot(placed.scene, {0.2, 0.3, 0.9}, i, random).spot);
+    }
+    const struct {
+      const char *call;
+      std::size_t each;
+    } counts[] = {{"lookup LW Time Info", c.time},
+                  {"object.meshInfo 1", c.meshes},
+                  {"mesh.destroy", c.meshes}};
+    for (const auto &count : counts) {
+      const std::size_t made = log.count(count.call);
+      if (made != count.each * kCounted) {
+        fail(which + ": expected " + std::to_string(count.each) + " " + shown(count.call) +
+             " per shaded spot, but " + std::to_string(kCounted) + " spots made " +
+             std::to_string(made));
+      }
+    }
+  }
+}
+
 }  // namespace kerrowbend_host

@@ -19,15 +19,21 @@ void checkTags(const std::string &modulePath);
 void checkHandlerVersions(const std::string &modulePath);
 void checkInterfaceVersions(const std::string &modulePath);
 void checkMissingServices(const std::string &modulePath);
+void checkWithoutItemTable(const std::string &modulePath);
+
+// services_checks.cpp
+void checkServiceNames(const std::string &modulePath);
 
 // instance_checks.cpp
 void checkCreateDestroyMany(const std::string &modulePath);
+void checkCreateCalls(const std::string &modulePath);
 
 // state_checks.cpp
 void checkSaveLoadSaveBinary(const std::string &modulePath);
 void checkSaveLoadSaveText(const std::string &modulePath);
 void checkDamagedLoads(const std::string &modulePath);
 void checkDamagedStageCount(const std::string &modulePath);
+void checkBlockTokens(const std::string &modulePath);
 void checkLoadedLongNames(const std::string &modulePath);
 void checkReferenceObjectOverTime(const std::string &modulePath);
 void checkCopy(const std::string &modulePath);
@@ -36,6 +42,9 @@ void checkCopy(const std::string &modulePath);
 void checkGetSetEveryId(const std::string &modulePath);
 void checkPanelLongNames(const std::string &modulePath);
 void checkInputSizeEdits(const std::string &modulePath);
+void checkPanelTables(const std::string &modulePath);
+void checkPopups(const std::string &modulePath);
+void checkInputEventsRefresh(const std::string &modulePath);
 
 // known_checks.cpp
 void checkKnownSingleInputs(const std::string &modulePath);
@@ -45,6 +54,7 @@ void checkKnownWeightMap(const std::string &modulePath);
 void checkKnownMultiStages(const std::string &modulePath);
 void checkKnownOutsideScene(const std::string &modulePath);
 void checkKnownPassThrough(const std::string &modulePath);
+void checkKnownExtremeReferences(const std::string &modulePath);
 
 // resources_checks.cpp
 void checkMemoryBalance(const std::string &modulePath);
@@ -55,6 +65,7 @@ void checkFiniteResults(const std::string &modulePath);
 void checkThreadsSharedInstance(const std::string &modulePath);
 void checkThreadsDistinctInstances(const std::string &modulePath);
 void checkThreadsBesideActivation(const std::string &modulePath);
+void checkHostCallsPerSpot(const std::string &modulePath);
 
 }  // namespace kerrowbend_host
 

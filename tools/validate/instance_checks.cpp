@@ -1,5 +1,6 @@
 // The instance/* checks: many instances of each node created and
-// destroyed, each with its own inputs, output and panel.
+// destroyed, each with its own inputs, output and panel; and the host calls
+// a create and a resize make, with their arguments, in order.
 #include <cstddef>
 #include <set>
 #include <string>
@@ -71,6 +72,53 @@ void checkCreateDestroyMany(const std::string &modulePath) {
       for (std::size_t i = placed.size(); i-- > 0;) placed[i]->destroy();
     }
     expectPanelsGone(*host, name + ": ");
+  }
+}
+
+namespace {
+
+// What a host is asked for when a node is placed: the node operation with
+// 2, then the inputs and the output, each with its connection type.
+std::vector<std::string> createCalls(const std::string &server) {
+  std::vector<std::string> calls = {"node.setPreviewType 2"};
+  for (const Connector &input : madeInputs(server)) {
+    calls.push_back("input.create " + input.name + " " + std::to_string(input.type));
+  }
+  calls.push_back("output.create " + std::string(kOutput) + " " +
+                  std::to_string(CONNECTION_VECTOR));
+  return calls;
+}
+
+}  // namespace
+
+void checkCreateCalls(const std::string &modulePath) {
+  for (const char *server : kNodes) {
+    const std::string name = server;
+    const auto host = openHost(modulePath);
+    placeNode(*host, server).destroy();
+    host->log().setRecording(true);
+    host->log().clear();
+    Node &node = placeNode(*host, server);
+    const std::vector<std::string> calls = host->log().entries();
+    if (calls != createCalls(server) || node.previewType() != 2) {
+      fail(name + ": expected create to ask the host for " + joined(createCalls(server)) +
+           ", in that order, but it asked for " + joined(calls));
+    }
+    if (name != kMulti) continue;
+    // Stages removed give up their inputs from the lowest number upward,
+    // each named to the host by its node and its id.
+    const PanelRecord &panel = openPanel(*host, node);
+    panel.editInt(kInputSizeId, 3);
+    host->log().clear();
+    panel.editInt(kInputSizeId, 1);
+    const std::vector<std::string> expected = {
+        "input.destroy " + stageReferenceInput(2), "input.destroy " + stageWeightInput(2),
+        "input.destroy " + stageReferenceInput(3), "input.destroy " + stageWeightInput(3)};
+    const std::vector<std::string> destroyed = host->log().withPrefix("input.");
+    if (destroyed != expected) {
+      fail(name + ": expected Input Size 3 to 1 to ask the host for " + joined(expected) +
+           ", but it asked for " + joined(destroyed));
+    }
   }
 }
 

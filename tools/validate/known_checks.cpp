@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -303,6 +304,48 @@ void checkKnownPassThrough(const std::string &modulePath) {
     for (int i = 0; i < 3; ++i) {
       expectUnchanged(std::string(path.server) + " " + path.label, *placed.node,
                       spotOn(placed.scene, directions.unit()));
+    }
+  }
+}
+
+namespace {
+
+constexpr double kLargest = std::numeric_limits<double>::max();
+constexpr double kSmallest = std::numeric_limits<double>::denorm_min();
+
+// References at the very ends of the double range and the direction each
+// must act as: the square of the largest overflows and that of the
+// smallest is 0, so only a module that rescales first sees a direction.
+struct ExtremeReference {
+  Vec3 reference;
+  Vec3 direction;
+};
+
+const ExtremeReference kExtremeReferences[] = {
+    {{kLargest, 0, 0}, {1, 0, 0}},
+    {{0, -kLargest, kLargest}, {0, -1, 1}},
+    {{kSmallest, 0, 0}, {1, 0, 0}},
+    {{0, kSmallest, -kSmallest}, {0, 1, -1}},
+};
+
+}  // namespace
+
+void checkKnownExtremeReferences(const std::string &modulePath) {
+  const Vec3 normal = {0.3, -0.2, 0.9};
+  for (const char *server : kNodes) {
+    PlacedNode placed = placeInScene(modulePath, server);
+    Node &node = *placed.node;
+    const bool single = std::string(server) == kSingle;
+    for (const ExtremeReference &extreme : kExtremeReferences) {
+      if (single) {
+        plugSingle(node, *placed.panel, 0, extreme.reference, 0.6);
+      } else {
+        node.connect(stageReferenceInput(1), extreme.reference);
+        node.connect(stageWeightInput(1), 0.6);
+      }
+      expectWorldNormal(std::string(server) + ", the reference " + shownVec(extreme.reference),
+                        node, spotOn(placed.scene, normal),
+                        hostsim::expected::drag(normal, extreme.direction, 0.6));
     }
   }
 }

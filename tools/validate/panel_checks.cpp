@@ -1,10 +1,16 @@
-// The panel/* checks: get and set for every value id and for unknown ones,
-// long names set in the panel and kept through a save, and the multi
-// node's stages following edits of Input Size.
+// The panel/* checks: each node's control table, data table and hints as a
+// host reads them, entry by entry; get and set for every value id and for
+// unknown ones; long names set in the panel and kept through a save; the
+// multi node's stages following edits of Input Size; the popups against
+// the scene; and input events refreshing the panel.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "tools/validate/groups.h"
 #include "tools/validate/support.h"
@@ -157,6 +163,216 @@ void checkInputSizeEdits(const std::string &modulePath) {
   if (!problem.empty()) {
     fail(std::string(kMulti) + ": after setting Input Size to 4 and the value-change event, " +
          problem);
+  }
+}
+
+namespace {
+
+// An entry of a control table (id, label, kind) or a data table (id, value
+// name, data type).
+struct TableRow {
+  uint32_t id;
+  const char *first;
+  const char *second;
+};
+
+// What a host shows and stores each node's panel by.
+struct PanelLayoutFacts {
+  const char *server;
+  std::vector<TableRow> controls;
+  std::vector<TableRow> values;
+  // The hint array after the label hint, as tags and ids; 0 stands for a
+  // callback the module hands over.
+  std::vector<uintptr_t> nodeHints;
+};
+
+const PanelLayoutFacts kPanelLayouts[] = {
+    {kSingle,
+     {{kReferenceObjectId, "Reference Object", "sPresetText"},
+      {kInvertId, "Invert Vector", "iBoolean"},
+      {kWeightMapId, "WeightMap", "sPresetText"}},
+     {{kReferenceObjectId, "ReferenceObject", "string"},
+      {kInvertId, "InvertVector", "integer"},
+      {kWeightMapId, "WeightMap", "string"}},
+     {PANEL_HINT_POPUP_FUNCS, kReferenceObjectId, 0, 0, PANEL_HINT_POPUP_FUNCS, kWeightMapId, 0,
+      0}},
+    {kMulti,
+     {{kInputSizeId, "Input Size", "integer"}},
+     {{kInputSizeId, "InputSize", "integer"}},
+     {PANEL_HINT_CHANGE_NOTIFY, 0}},
+};
+
+std::string rowText(uint32_t id, const char *first, const char *second) {
+  const auto text = [](const char *t) { return t != nullptr ? shown(t) : std::string("null"); };
+  return "{" + hex(id) + ", " + text(first) + ", " + text(second) + "}";
+}
+
+// The rows of a table up to its closing {0, null, null}, and that entry.
+template <typename Entry, typename Fields>
+std::vector<std::string> tableRows(const Entry *table, Fields fields) {
+  std::vector<std::string> rows;
+  for (const Entry *entry = table; entry != nullptr && rows.size() < 16; ++entry) {
+    const auto [id, first, second] = fields(*entry);
+    rows.push_back(rowText(id, first, second));
+    if (id == 0) break;
+  }
+  return rows;
+}
+
+std::vector<std::string> expectedRows(const std::vector<TableRow> &rows) {
+  std::vector<std::string> out;
+  for (const TableRow &row : rows) out.push_back(rowText(row.id, row.first, row.second));
+  out.push_back(rowText(0, nullptr, nullptr));
+  return out;
+}
+
+}  // namespace
+
+void checkPanelTables(const std::string &modulePath) {
+  for (const PanelLayoutFacts &layout : kPanelLayouts) {
+    const std::string name = layout.server;
+    const auto host = openHost(modulePath);
+    Node &node = placeNode(*host, layout.server);
+    const PanelRecord &panel = openPanel(*host, node);
+    if (panel.type != PANEL_TYPE_VIEW) {
+      fail(name + ": expected a panel of type " + std::to_string(PANEL_TYPE_VIEW) +
+           ", but it asked for " + std::to_string(panel.type));
+    }
+    const auto controls = tableRows(panel.controls, [](const PanelControl &c) {
+      return std::tuple{c.cid, c.label, c.ctrlClass};
+    });
+    if (controls != expectedRows(layout.controls)) {
+      fail(name + ": expected the control table " + joined(expectedRows(layout.controls)) +
+           ", but it is " + joined(controls));
+    }
+    const auto values = tableRows(panel.data, [](const PanelDataDesc &d) {
+      return std::tuple{d.vid, d.name, d.dataType};
+    });
+    if (values != expectedRows(layout.values)) {
+      fail(name + ": expected the data table " + joined(expectedRows(layout.values)) +
+           ", but it is " + joined(values));
+    }
+    if (panel.hintIds != std::vector<uint32_t>{0} || !panel.unknownHintTags.empty()) {
+      fail(name + ": expected one hint array, for the panel as a whole, with tags the host " +
+           "knows, but it was not so");
+    }
+    std::vector<uintptr_t> expected = {PANEL_HINT_LABEL, 0,
+                                       reinterpret_cast<uintptr_t>(node.name().c_str()), 0};
+    expected.insert(expected.end(), layout.nodeHints.begin(), layout.nodeHints.end());
+    expected.push_back(0);
+    const std::vector<void *> &given = panel.rawHints.at(0);
+    bool same = given.size() == expected.size();
+    for (std::size_t i = 0; same && i < given.size(); ++i) {
+      const auto value = reinterpret_cast<uintptr_t>(given[i]);
+      // A callback's place: any function, but a function.
+      same = i >= 4 && expected[i] == 0 && i + 1 < given.size() ? value != 0 : value == expected[i];
+    }
+    if (!same) {
+      std::vector<std::string> shownGiven;
+      for (void *value : given) shownGiven.push_back(hex(reinterpret_cast<uintptr_t>(value)));
+      std::vector<std::string> shownExpected;
+      for (std::size_t i = 0; i < expected.size(); ++i) {
+        shownExpected.push_back(i >= 4 && expected[i] == 0 && i + 1 < expected.size() ? "a callback"
+                                : i == 2 ? "the host's node name"
+                                         : hex(expected[i]));
+      }
+      fail(name + ": expected the hint array " + joined(shownExpected) + ", but it is " +
+           joined(shownGiven));
+    }
+  }
+}
+
+namespace {
+
+// A scene as a popup lists it: objects and weight maps by name, and what
+// the host itself answers for the number of weight maps.
+struct PopupScene {
+  const char *label;
+  std::vector<const char *> objects;
+  std::vector<const char *> maps;  // painted on the first object
+  std::optional<int> mapCountAnswer;
+};
+
+const PopupScene kPopupScenes[] = {
+    {"no objects", {}, {}, {}},
+    {"one object with one weight map", {"Cube"}, {"Wear"}, {}},
+    {"three objects with three weight maps",
+     {"Cube", "Ball", "Cone"},
+     {"Wear", "Dirt", "Moss"},
+     {}},
+    {"a host that counts -2 weight maps", {"Cube"}, {"Wear"}, -2},
+    {"a host that counts 0 weight maps though it names one", {"Cube"}, {"Wear"}, 0},
+};
+
+}  // namespace
+
+void checkPopups(const std::string &modulePath) {
+  for (const PopupScene &scene : kPopupScenes) {
+    const std::string which = std::string(kSingle) + ", popups in a scene with " + scene.label;
+    const auto host = openHost(modulePath);
+    Node &node = placeNode(*host, kSingle);
+    const PanelRecord &panel = openPanel(*host, node);
+    std::vector<hostsim::SceneObject *> objects;
+    for (const char *object : scene.objects) objects.push_back(&host->scene().addObject(object));
+    for (const char *map : scene.maps) objects.front()->weightMap(map);
+    host->scene().setWeightMapCountAnswer(scene.mapCountAnswer);
+    if (panel.popup(kReferenceObjectId) == nullptr || panel.popup(kWeightMapId) == nullptr) {
+      fail(which + ": expected a popup for the Reference Object and one for the WeightMap, but " +
+           "one is missing");
+    }
+    const int objectCount = panel.popupCount(kReferenceObjectId);
+    if (objectCount != static_cast<int>(objects.size())) {
+      fail(which + ": expected the object popup to count " + std::to_string(objects.size()) +
+           " choices, but it counts " + std::to_string(objectCount));
+    }
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+      const char *given = panel.popupName(kReferenceObjectId, static_cast<int>(i));
+      if (given != objects[i]->name()) {
+        fail(which + ": expected the object popup's choice " + std::to_string(i) +
+             " to be the host's own name text of " + shown(objects[i]->name()) + ", but it is " +
+             (given != nullptr ? shown(given) : "null"));
+      }
+    }
+    const auto *maps = static_cast<const SceneObjects *>(host->lookup("Scene Objects 7"));
+    const int hostCount = maps->numVMaps(VMAP_TYPE_WEIGHT);
+    const int mapCount = panel.popupCount(kWeightMapId);
+    if (mapCount != hostCount) {
+      fail(which + ": expected the weight-map popup to count what the host counts, " +
+           std::to_string(hostCount) + ", but it counts " + std::to_string(mapCount));
+    }
+    for (int i = -1; i <= static_cast<int>(scene.maps.size()); ++i) {
+      const char *hostName = maps->vmapName(VMAP_TYPE_WEIGHT, i);
+      const char *given = panel.popupName(kWeightMapId, i);
+      if (given != hostName) {
+        fail(which + ": expected the weight-map popup's choice " + std::to_string(i) +
+             " to be the host's own answer " + (hostName != nullptr ? shown(hostName) : "null") +
+             ", but it is " + (given != nullptr ? shown(given) : "null"));
+      }
+    }
+  }
+}
+
+void checkInputEventsRefresh(const std::string &modulePath) {
+  for (const char *server : kNodes) {
+    const std::string name = server;
+    const auto host = openHost(modulePath);
+    Node &node = placeNode(*host, server);
+    const std::string input = name == kSingle ? kWeightInput : stageWeightInput(1);
+    node.connect(input, 0.5);
+    if (node.input(input)->lastEventResult() != 1) {
+      fail(name + ": expected an input event before any panel to answer 1, but it answered " +
+           std::to_string(node.input(input)->lastEventResult()));
+    }
+    const PanelRecord &panel = openPanel(*host, node);
+    const int before = panel.refreshCount;
+    node.connect(input, 0.25);
+    node.disconnect(input);
+    if (panel.refreshCount != before + 2 || node.input(input)->lastEventResult() != 1) {
+      fail(name + ": expected each of two input events to refresh the panel once and answer 1, " +
+           "but the panel was refreshed " + std::to_string(panel.refreshCount - before) +
+           " times and the last event answered " +
+           std::to_string(node.input(input)->lastEventResult()));
+    }
   }
 }
 
