@@ -453,6 +453,9 @@ const BadSetting kBadSettings[] = {
     {"StageOnSingleNode", {"--stage", "1,0,0:1"}, "--stage"},
     {"WeightOnMultiNode", {"--node", "multi", "--weight", "1"}, "--weight"},
     {"StageWithoutWeight", {"--node", "multi", "--stage", "1,0,0"}, "'1,0,0'"},
+    {"UnclosedParenthesis", {"--reference", "(1, 0, 0"}, "'(1, 0, 0'"},
+    {"EmptyParentheses", {"--reference", "()"}, "'()'"},
+    {"SpaceInsideANumber", {"--reference", "1, 0 .5, 0"}, "'1, 0 .5, 0'"},
     {"MissingModule", {"--module", "DIR/missing.p"}, "missing.p"},
     {"ModuleNotALibrary", {"--module", "DIR/notes.p"}, "notes.p"},
 };

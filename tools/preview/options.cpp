@@ -63,9 +63,18 @@ UsageError notOfForm(std::string_view option, std::string_view whole, std::strin
   return UsageError(std::string(option) + ": " + inQuotes(whole) + " is not " + std::string(form));
 }
 
-// One number within the value whole of option, which has the given form.
+// Without the spaces and tabs around it.
+std::string_view trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// One number within the value whole of option, which has the given form;
+// spaces around it are allowed.
 double partOf(std::string_view option, std::string_view text, std::string_view whole,
               std::string_view form) {
+  text = trimmed(text);
   const ParsedNumber number = parseNumber(text);
   if (number.problem == nullptr) return number.value;
   if (number.problem == kNotANumber) throw notOfForm(option, whole, form);
@@ -73,9 +82,14 @@ double partOf(std::string_view option, std::string_view text, std::string_view w
                    number.problem);
 }
 
-// Three numbers separated by commas, within the value whole of option.
+// Three numbers separated by commas, within the value whole of option: as
+// the tool prints a vector, "(0.55, -0.6, -0.58)", or without the
+// parentheses and spaces.
 Vec3 threeNumbers(std::string_view option, std::string_view text, std::string_view whole,
                   std::string_view form) {
+  text = trimmed(text);
+  if (text.starts_with('(') != text.ends_with(')')) throw notOfForm(option, whole, form);
+  if (text.starts_with('(') && text.size() >= 2) text = text.substr(1, text.size() - 2);
   Vec3 value{};
   std::size_t from = 0;
   for (std::size_t i = 0; i < 3; ++i) {
@@ -108,7 +122,7 @@ ObjectAxis objectAxis(std::string_view text) {
   const std::size_t colon = text.rfind(':');
   if (colon == text.npos) throw notOfForm("--object", text, kForm);
   const Vec3 forward = threeNumbers("--object", text.substr(colon + 1), text, kForm);
-  return {sceneName("--object", text.substr(0, colon)), forward};
+  return {sceneName("--object", trimmed(text.substr(0, colon))), forward};
 }
 
 // "X,Y,Z:W".
