@@ -305,11 +305,14 @@ TEST_F(PreviewTest, SamplesBlendWhereTheNormalIsOppositeTheReference) {
 }
 
 // Two ways of giving the node the same drag must draw the same panels,
-// and one that differs from the untouched sphere.
+// and one that differs from the untouched sphere. Where the two give the
+// reference differently, its square may differ, and only within a mark's
+// reach of where it is drawn.
 struct SameDrag {
   const char *name;
   std::vector<std::string> one;
   std::vector<std::string> other;
+  std::optional<std::array<double, 2>> givenDiffers{};  // as the camera sees it, x right, y up
 };
 
 std::ostream &operator<<(std::ostream &out, const SameDrag &c) { return out << c.name; }
@@ -320,14 +323,32 @@ TEST_P(SameDragTest, GivesTheSamePicture) {
   const Picture one = picture(GetParam().one);
   const Picture other = picture(GetParam().other);
   EXPECT_GT(halvesDiffer(one), 0);
-  EXPECT_TRUE(one.panels() == other.panels()) << "the panels differ";
+  ASSERT_EQ(one.panels().size(), other.panels().size());
+  const double radius = 0.44 * kSize;
+  constexpr double kReach = 15.0;  // a square ringing a ring at kSize, with its outline
+  int differing = 0;
+  for (int y = 0; y < kSize; ++y) {
+    for (int x = 0; x < 2 * kSize; ++x) {
+      if (one.at(x, y) == other.at(x, y)) continue;
+      const auto &where = GetParam().givenDiffers;
+      const double mx = kSize / 2.0 + (where ? (*where)[0] : 0.0) * radius;
+      const double my = kSize / 2.0 - (where ? (*where)[1] : 0.0) * radius;
+      const bool nearMark = where && std::hypot(x % kSize + 0.5 - mx, y + 0.5 - my) < kReach;
+      differing += nearMark ? 0 : 1;
+    }
+  }
+  EXPECT_EQ(differing, 0) << "the panels differ";
 }
 
 const SameDrag kSameDrags[] = {
-    {"InvertIsOnInANewNode", {"--reference", "0,0,-1"}, {"--reference", "0,0,1", "--invert", "0"}},
+    {"InvertIsOnInANewNode",
+     {"--reference", "0,0,-1"},
+     {"--reference", "0,0,1", "--invert", "0"},
+     std::array{0.0, 0.0}},
     {"InvertNegatesTheReference",
      {"--reference", "0,0,-1", "--invert", "1"},
-     {"--reference", "0,0,1", "--invert", "0"}},
+     {"--reference", "0,0,1", "--invert", "0"},
+     std::array{0.0, 0.0}},
     {"ObjectAxisAsReference",
      {"--reference-object", "Aim", "--object", "Aim:1,0,0", "--invert", "0"},
      {"--reference", "1,0,0", "--invert", "0"}},
@@ -335,17 +356,33 @@ const SameDrag kSameDrags[] = {
     {"SignedAndBareDecimalsReadAlike",
      {"--reference", "+1,0,-0", "--weight", "+.5", "--invert", "0"},
      {"--reference", "1,0,0", "--weight", "0.5", "--invert", "0"}},
+    // Vectors as the title prints them may be pasted back.
+    {"PrintedVectorsReadAlike",
+     {"--reference", "(0.55, -0.6, -0.58)", "--weight", "0.5"},
+     {"--reference", "0.55,-0.6,-0.58", "--weight", "0.5"}},
+    {"SpacedVectorsWithoutParentheses",
+     {"--reference", "1, 0, 0", "--invert", "0"},
+     {"--reference", "1,0,0", "--invert", "0"}},
+    {"PrintedObjectAxis",
+     {"--reference-object", "Aim", "--object", "Aim:(1, 0, 0)"},
+     {"--reference-object", "Aim", "--object", "Aim:1,0,0"}},
+    {"PrintedStage",
+     {"--node", "multi", "--stage", "(1, 0, 0): 0.5"},
+     {"--node", "multi", "--stage", "1,0,0:0.5"}},
+    // The multi node draws no square: a stage turns toward its reference.
     {"OneStageIsTheSingleNode",
      {"--node", "multi", "--stage", "1,0,0:0.5"},
-     {"--reference", "1,0,0", "--invert", "0", "--weight", "0.5"}},
+     {"--reference", "1,0,0", "--invert", "0", "--weight", "0.5"},
+     std::array{1.0, 0.0}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Settings, SameDragTest, ::testing::ValuesIn(kSameDrags),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// The reference's mark must sit where the node really turns the normals:
-// at weight 1 every normal lands on the reference, the dragged normal map
-// is one colour, and the mark is what stands out of it.
+// The ring must sit where the node really turns the normals: at weight 1
+// every normal lands on the reference, the dragged normal map is one
+// colour, and the white ring is what stands out of it (the square of the
+// reference as given is not white).
 struct MarkedDirection {
   const char *name;
   std::vector<std::string> args;
@@ -376,14 +413,14 @@ TEST_P(MarkTest, SitsWhereTheNormalsTurn) {
       const auto colour = p.at(kSize + px, kSize + py);
       int difference = 0;
       for (int c = 0; c < 3; ++c) difference += std::abs(colour[c] - uniform[c]);
-      if (difference > 60) {
+      if (difference > 60 && std::min({colour[0], colour[1], colour[2]}) > 230) {
         sumX += px + 0.5;
         sumY += py + 0.5;
         ++count;
       }
     }
   }
-  ASSERT_GT(count, 10) << "no mark on the dragged normal map";
+  ASSERT_GT(count, 5) << "no ring on the dragged normal map";
   EXPECT_NEAR(sumX / count, centre + x * radius, 1.5);
   EXPECT_NEAR(sumY / count, centre - y * radius, 1.5);
 }
