@@ -6,6 +6,7 @@
 // file belongs, and a preview stopped by a signal leaves nothing behind.
 #include <fcntl.h>
 #include <png.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -139,8 +140,10 @@ class PreviewTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  // Runs the tool's preview with args and --size kSize; stderr is kept.
-  ToolRun preview(std::vector<std::string> args, bool withSize = true) const {
+  // Runs the tool's preview with args and --size kSize; stderr is kept,
+  // stdout goes to the file named.
+  ToolRun preview(std::vector<std::string> args, bool withSize = true,
+                  const fs::path &stdoutFile = "/dev/null") const {
     args.insert(args.begin(), {KERROWBEND_HOST_TOOL, "preview"});
     if (withSize) args.insert(args.end(), {"--size", std::to_string(kSize)});
     std::vector<char *> argv;
@@ -149,7 +152,8 @@ class PreviewTest : public ::testing::Test {
     const fs::path errFile = dir / "stderr.txt";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     pid_t pid = 0;
@@ -506,6 +510,105 @@ TEST_F(PreviewTest, OutputIntoAMissingFolderIsRefused) {
   EXPECT_TRUE(run.err.starts_with("kerrowbend-host preview: ")) << run.err;
   EXPECT_NE(run.err.find("preview.png"), std::string::npos) << run.err;
   EXPECT_FALSE(fs::exists(dir / "none"));
+}
+
+TEST_F(PreviewTest, OutDashWritesThePngToStandardOutput) {
+  const fs::path file = dir / "file.png";
+  ASSERT_EQ(preview({"--out", file.string()}).status, 0);
+  const fs::path piped = dir / "stdout.png";
+  const ToolRun run = preview({"--out", "-"}, true, piped);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_FALSE(fs::exists(dir / "-"));
+  EXPECT_TRUE(readPng(piped).has_value());
+  EXPECT_TRUE(contents(piped) == contents(file)) << "standard output is not the picture";
+}
+
+// A run of the tool with one of stdout and stderr on a terminal, and what
+// the terminal showed.
+struct TerminalRun {
+  int status = -1;
+  std::string terminal;
+  std::string other;  // what went to the other of stdout and stderr
+};
+
+TerminalRun onTerminal(const fs::path &dir, std::vector<std::string> args, int terminalFd) {
+  args.insert(args.begin(), {KERROWBEND_HOST_TOOL, "preview"});
+  std::vector<char *> argv;
+  for (std::string &arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  TerminalRun run;
+  int controller = -1;
+  int terminal = -1;
+  if (::openpty(&controller, &terminal, nullptr, nullptr, nullptr) != 0) return run;
+  const fs::path otherFile = dir / "other.txt";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, terminal, terminalFd);
+  posix_spawn_file_actions_addopen(&actions, terminalFd == 1 ? 2 : 1, otherFile.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addclose(&actions, controller);
+  pid_t pid = 0;
+  const bool started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(terminal);
+  // Read as it comes, so that the tool never waits on a full terminal;
+  // the terminal reads as ended (EIO) once the tool and its child are gone.
+  for (char buffer[4096];;) {
+    const ssize_t got = ::read(controller, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    run.terminal.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(controller);
+  if (started) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  run.other = contents(otherFile);
+  fs::remove(otherFile);
+  return run;
+}
+
+TEST_F(PreviewTest, OutDashRefusesATerminal) {
+  const TerminalRun run = onTerminal(dir, {"--size", "16", "--out", "-"}, 1);
+  EXPECT_GT(run.status, 0);
+  EXPECT_LT(run.status, 128);
+  EXPECT_EQ(run.terminal, "") << "the PNG went to the terminal";
+  EXPECT_NE(run.other.find("terminal"), std::string::npos) << run.other;
+  EXPECT_EQ(run.other.find('\n'), run.other.size() - 1) << run.other;
+}
+
+// Progress stands on one line of a terminal and is wiped at the end; on a
+// file (every other test here) stderr stays empty.
+TEST_F(PreviewTest, ProgressShowsOnATerminalOnly) {
+  const fs::path out = dir / "big.png";
+  const TerminalRun run =
+      onTerminal(dir, {"--size", "1024", "--samples", "16", "--out", out.string()}, 2);
+  EXPECT_EQ(run.status, 0) << run.terminal;
+  EXPECT_NE(run.terminal.find("shading "), std::string::npos) << run.terminal;
+  EXPECT_NE(run.terminal.find('%'), std::string::npos) << run.terminal;
+  EXPECT_EQ(run.terminal.find('\n'), std::string::npos) << "progress left a line behind";
+  EXPECT_TRUE(run.terminal.ends_with("\r\033[K")) << "the progress was not wiped";
+  EXPECT_TRUE(readPng(out, 1).has_value());
+}
+
+// The largest, most sampled picture takes many seconds, with long stretches
+// in which no pixel calls the module; none of them may count as silence.
+TEST_F(PreviewTest, TheLargestPictureIsNeverStoppedForItsSize) {
+#if defined(KERROWBEND_SANITIZED)
+  GTEST_SKIP() << "minutes under sanitizers; the limit's logic is the same in every build";
+#endif
+  const fs::path out = dir / "largest.png";
+  const ToolRun run = preview(
+      {"--size", "4096", "--samples", "64", "--time-limit", "1", "--out", out.string()}, false);
+  EXPECT_EQ(run.status, 0) << run.err;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  ASSERT_NE(png_image_begin_read_from_file(&image, out.c_str()), 0);
+  EXPECT_EQ(image.width, 8192U);
+  png_image_free(&image);
 }
 
 // The time limit is for a module gone silent, not for a long picture: the

@@ -5,6 +5,8 @@
 // hang), and writes the PNG the child hands back. The scene and the node
 // are set up in scene_host, the spheres drawn in render, and the
 // picture around them in picture.
+#include <unistd.h>
+
 #include <algorithm>
 #include <memory>
 #include <stdexcept>
@@ -222,10 +224,13 @@ std::string drawPicture(const PreviewSettings &settings, int size, int samples, 
   tellParent("loading the module");
   const PreviewScene scene(settings, [](const std::string &stage) { tellParent(stage); });
   tellParent("shading");
-  const Panels panels = renderPanels(size, show, samples, [&scene](const Vec3 &normal) {
-    stillWorking();
-    return scene.drag(normal);
-  });
+  const Panels panels = renderPanels(
+      size, show, samples,
+      [&scene](const Vec3 &normal) {
+        stillWorking();
+        return scene.drag(normal);
+      },
+      0, tellProgress);
   tellParent("drawing the picture");
   // The time it takes grows with the picture, and no module code runs in it.
   const AliveMeanwhile drawing;
@@ -235,8 +240,14 @@ std::string drawPicture(const PreviewSettings &settings, int size, int samples, 
 
 int runPreview(const CommandLine &line) {
   if (line.out.empty()) throw UsageError("--out FILE.png is required");
+  // "-" is standard output, as for most tools that write one file; a PNG
+  // on a terminal is only noise, so that is refused before any work.
+  const bool toStandardOutput = line.out == "-";
+  if (toStandardOutput && ::isatty(STDOUT_FILENO) != 0) {
+    throw UsageError("--out -: standard output is a terminal; redirect it to a file or a pipe");
+  }
   try {
-    checkOutputFile(line.out);
+    if (!toStandardOutput) checkOutputFile(line.out);
   } catch (const std::invalid_argument &refused) {
     throw UsageError(std::string("--out: ") + refused.what());
   }
@@ -249,9 +260,13 @@ int runPreview(const CommandLine &line) {
 
   ChildOutcome outcome = runInChild(
       [&settings, size, samples, show] { return drawPicture(settings, size, samples, show); },
-      line.timeLimit);
+      line.timeLimit, true);
   const std::string png = childAnswer(outcome, inQuotes(settings.modulePath), line.timeLimit);
-  writeOutputFile(line.out, png);
+  if (toStandardOutput) {
+    writeStandardOutput(png);
+  } else {
+    writeOutputFile(line.out, png);
+  }
   return kExitOk;
 }
 
@@ -265,7 +280,8 @@ void addPreviewCommand(CLI::App &app, int &exitCode) {
       "dragged (right), and write it as a PNG. Without settings: the single node pulling "
       "the normals a quarter of the way toward the key light");
   readLeniently(*preview);
-  preview->add_option("--out", line->out, "the PNG to write (required)")->type_name("FILE.png");
+  preview->add_option("--out", line->out, "the PNG to write (required); - for standard output")
+      ->type_name("FILE.png");
   preview->add_option("--node", line->node, "the node to place (default single)")
       ->type_name("single|multi");
   line->singleOnly = {
