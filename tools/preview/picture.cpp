@@ -223,7 +223,8 @@ std::vector<std::string> titleLines(cairo_t *cr, const std::vector<std::string> 
   }
   if (lines.size() > maxLines) {
     lines.resize(maxLines);
-    lines.back() = shortened(cr, lines.back(), width, true);
+    // After the separator, so that "..." cannot be read as part of a number.
+    lines.back() = shortened(cr, lines.back() + kTitleSeparator, width, true);
   }
   return lines;
 }
