@@ -5,6 +5,8 @@
 // hang), and writes the PNG the child hands back. The scene and the node
 // are set up in scene_host, the spheres drawn in render, and the
 // picture around them in picture.
+#include <unistd.h>
+
 #include <algorithm>
 #include <memory>
 #include <stdexcept>
@@ -63,9 +65,18 @@ UsageError notOfForm(std::string_view option, std::string_view whole, std::strin
   return UsageError(std::string(option) + ": " + inQuotes(whole) + " is not " + std::string(form));
 }
 
-// One number within the value whole of option, which has the given form.
+// Without the spaces and tabs around it.
+std::string_view trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// One number within the value whole of option, which has the given form;
+// spaces around it are allowed.
 double partOf(std::string_view option, std::string_view text, std::string_view whole,
               std::string_view form) {
+  text = trimmed(text);
   const ParsedNumber number = parseNumber(text);
   if (number.problem == nullptr) return number.value;
   if (number.problem == kNotANumber) throw notOfForm(option, whole, form);
@@ -73,9 +84,14 @@ double partOf(std::string_view option, std::string_view text, std::string_view w
                    number.problem);
 }
 
-// Three numbers separated by commas, within the value whole of option.
+// Three numbers separated by commas, within the value whole of option: as
+// the tool prints a vector, "(0.55, -0.6, -0.58)", or without the
+// parentheses and spaces.
 Vec3 threeNumbers(std::string_view option, std::string_view text, std::string_view whole,
                   std::string_view form) {
+  text = trimmed(text);
+  if (text.starts_with('(') != text.ends_with(')')) throw notOfForm(option, whole, form);
+  if (text.starts_with('(') && text.size() >= 2) text = text.substr(1, text.size() - 2);
   Vec3 value{};
   std::size_t from = 0;
   for (std::size_t i = 0; i < 3; ++i) {
@@ -108,7 +124,7 @@ ObjectAxis objectAxis(std::string_view text) {
   const std::size_t colon = text.rfind(':');
   if (colon == text.npos) throw notOfForm("--object", text, kForm);
   const Vec3 forward = threeNumbers("--object", text.substr(colon + 1), text, kForm);
-  return {sceneName("--object", text.substr(0, colon)), forward};
+  return {sceneName("--object", trimmed(text.substr(0, colon))), forward};
 }
 
 // "X,Y,Z:W".
@@ -208,10 +224,13 @@ std::string drawPicture(const PreviewSettings &settings, int size, int samples, 
   tellParent("loading the module");
   const PreviewScene scene(settings, [](const std::string &stage) { tellParent(stage); });
   tellParent("shading");
-  const Panels panels = renderPanels(size, show, samples, [&scene](const Vec3 &normal) {
-    stillWorking();
-    return scene.drag(normal);
-  });
+  const Panels panels = renderPanels(
+      size, show, samples,
+      [&scene](const Vec3 &normal) {
+        stillWorking();
+        return scene.drag(normal);
+      },
+      0, tellProgress);
   tellParent("drawing the picture");
   // The time it takes grows with the picture, and no module code runs in it.
   const AliveMeanwhile drawing;
@@ -221,8 +240,14 @@ std::string drawPicture(const PreviewSettings &settings, int size, int samples, 
 
 int runPreview(const CommandLine &line) {
   if (line.out.empty()) throw UsageError("--out FILE.png is required");
+  // "-" is standard output, as for most tools that write one file; a PNG
+  // on a terminal is only noise, so that is refused before any work.
+  const bool toStandardOutput = line.out == "-";
+  if (toStandardOutput && ::isatty(STDOUT_FILENO) != 0) {
+    throw UsageError("--out -: standard output is a terminal; redirect it to a file or a pipe");
+  }
   try {
-    checkOutputFile(line.out);
+    if (!toStandardOutput) checkOutputFile(line.out);
   } catch (const std::invalid_argument &refused) {
     throw UsageError(std::string("--out: ") + refused.what());
   }
@@ -235,9 +260,13 @@ int runPreview(const CommandLine &line) {
 
   ChildOutcome outcome = runInChild(
       [&settings, size, samples, show] { return drawPicture(settings, size, samples, show); },
-      line.timeLimit);
+      line.timeLimit, true);
   const std::string png = childAnswer(outcome, inQuotes(settings.modulePath), line.timeLimit);
-  writeOutputFile(line.out, png);
+  if (toStandardOutput) {
+    writeStandardOutput(png);
+  } else {
+    writeOutputFile(line.out, png);
+  }
   return kExitOk;
 }
 
@@ -251,7 +280,8 @@ void addPreviewCommand(CLI::App &app, int &exitCode) {
       "dragged (right), and write it as a PNG. Without settings: the single node pulling "
       "the normals a quarter of the way toward the key light");
   readLeniently(*preview);
-  preview->add_option("--out", line->out, "the PNG to write (required)")->type_name("FILE.png");
+  preview->add_option("--out", line->out, "the PNG to write (required); - for standard output")
+      ->type_name("FILE.png");
   preview->add_option("--node", line->node, "the node to place (default single)")
       ->type_name("single|multi");
   line->singleOnly = {

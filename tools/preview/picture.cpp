@@ -25,6 +25,13 @@ struct Colour {
   double r, g, b;
 };
 
+void check(cairo_status_t status) {
+  if (status != CAIRO_STATUS_SUCCESS) {
+    throw std::runtime_error(std::string("drawing the picture failed: ") +
+                             cairo_status_to_string(status));
+  }
+}
+
 // A dark backdrop, lighter at the top, running once from the top of the
 // panels to the bottom so that no row of panels starts it anew; the
 // caption band above keeps its top colour, so the panels look the same
@@ -35,6 +42,7 @@ constexpr Colour kText{0.90, 0.90, 0.88};
 constexpr Colour kOutline{0.08, 0.08, 0.10};
 constexpr Colour kSun{1.00, 0.84, 0.25};
 constexpr Colour kReference{1.00, 1.00, 1.00};
+constexpr Colour kGiven{0.45, 0.85, 1.00};
 
 // Between the pieces of a title line: plain ASCII, which even the font
 // Cairo falls back on when the system has none can draw.
@@ -84,9 +92,9 @@ void outlinedStroke(cairo_t *cr, double width, const Colour &colour) {
   cairo_stroke(cr);
 }
 
-// What a mark stands for; a direction away from the camera is drawn
-// hollow and dashed, since it is seen through the sphere.
-enum class Mark { Light, Reference, Away, Swatch, None };
+// A mark of the legend: a mark on the sphere drawn small, a colour, or
+// nothing before the text.
+enum class Symbol { Light, Given, Toward, Away, Swatch, None };
 
 void drawSun(cairo_t *cr, double x, double y, double radius, bool away) {
   const double width = std::max(1.0, radius / 3.0);
@@ -106,20 +114,35 @@ void drawSun(cairo_t *cr, double x, double y, double radius, bool away) {
   outlinedStroke(cr, width, kSun);
 }
 
-void drawRing(cairo_t *cr, double x, double y, double radius, bool away) {
-  const double width = std::max(1.0, radius / 3.0);
+void dashed(cairo_t *cr, double length) {
+  const std::array<double, 1> dash{std::max(1.5, length)};
+  cairo_set_dash(cr, dash.data(), 1, 0.0);
+}
+
+// Where the normals turn: a ring with a dot in its middle; a ring around
+// another mark leaves the dot out, so the mark inside stays whole.
+void drawRing(cairo_t *cr, double x, double y, double radius, double width, bool away, bool dot) {
   cairo_new_path(cr);
   if (away) {
-    const std::array<double, 1> dash{std::max(1.5, radius * 0.7)};
-    cairo_set_dash(cr, dash.data(), 1, 0.0);
-  } else {
-    cairo_arc(cr, x, y, std::max(1.0, radius / 3.0), 0.0, 2.0 * std::numbers::pi);
+    dashed(cr, radius * 0.32);
+  } else if (dot) {
+    cairo_arc(cr, x, y, std::max(1.0, radius / 6.6), 0.0, 2.0 * std::numbers::pi);
     setColour(cr, kReference);
     cairo_fill(cr);
   }
   cairo_new_sub_path(cr);
-  cairo_arc(cr, x, y, 2.2 * radius, 0.0, 2.0 * std::numbers::pi);
+  cairo_arc(cr, x, y, radius, 0.0, 2.0 * std::numbers::pi);
   outlinedStroke(cr, width, kReference);
+  cairo_set_dash(cr, nullptr, 0, 0.0);
+}
+
+// The reference as given: a square in a colour of its own, so that it
+// never reads as the ring beside or around it.
+void drawSquare(cairo_t *cr, double x, double y, double half, double width, bool away) {
+  cairo_new_path(cr);
+  if (away) dashed(cr, half * 0.45);
+  cairo_rectangle(cr, x - half, y - half, 2.0 * half, 2.0 * half);
+  outlinedStroke(cr, width, kGiven);
   cairo_set_dash(cr, nullptr, 0, 0.0);
 }
 
@@ -135,16 +158,75 @@ void outlinedText(cairo_t *cr, double x, double y, const std::string &text) {
   cairo_fill(cr);
 }
 
-// One entry of the title or the legend: a mark, a text, or both.
+// One entry of the legend: a symbol, a text, or both.
 struct Piece {
-  Mark mark = Mark::None;
+  Symbol symbol = Symbol::None;
   std::string text;
   Rgb swatch{};
   double width = 0.0;
 };
 
-double markWidth(const Piece &piece, const Style &style) {
-  return piece.mark == Mark::None ? 0.0 : 5.0 * style.symbol;
+double symbolWidth(const Piece &piece, const Style &style) {
+  return piece.symbol == Symbol::None ? 0.0 : 5.0 * style.symbol;
+}
+
+// Cuts text, at a character, until it and "..." fit width; ASCII dots,
+// which every font has.
+std::string shortened(cairo_t *cr, std::string text, double width, bool always = false) {
+  if (!always && textWidth(cr, text) <= width) return text;
+  while (!text.empty() && textWidth(cr, text + "...") > width) {
+    text.pop_back();
+    while (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xC0U) == 0x80U) {
+      text.pop_back();
+    }
+    if (!text.empty() && (static_cast<unsigned char>(text.back()) & 0x80U) != 0) text.pop_back();
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text + "...";
+}
+
+std::vector<std::string> wordsOf(const std::string &text) {
+  std::vector<std::string> words;
+  std::size_t from = 0;
+  while (from < text.size()) {
+    const std::size_t space = std::min(text.find(' ', from), text.size());
+    if (space > from) words.push_back(text.substr(from, space - from));
+    from = space + 1;
+  }
+  return words;
+}
+
+// The title in lines no wider than width: pieces side by side with the
+// separator between them; a piece too long for a line broken between its
+// words, and a word too long cut short. Past maxLines the last line ends
+// in "...", so that a title of many stages leaves room for the spheres.
+std::vector<std::string> titleLines(cairo_t *cr, const std::vector<std::string> &pieces,
+                                    double width, std::size_t maxLines) {
+  std::vector<std::string> lines;
+  const auto add = [&](const std::string &text, const char *joiner) {
+    if (!lines.empty() && textWidth(cr, lines.back() + joiner + text) <= width) {
+      lines.back() += joiner + text;
+    } else {
+      lines.push_back(shortened(cr, text, width));
+    }
+  };
+  for (const std::string &piece : pieces) {
+    if (textWidth(cr, piece) <= width) {
+      add(piece, kTitleSeparator);
+      continue;
+    }
+    const char *joiner = kTitleSeparator;
+    for (const std::string &word : wordsOf(piece)) {
+      add(word, joiner);
+      joiner = " ";
+    }
+  }
+  if (lines.size() > maxLines) {
+    lines.resize(maxLines);
+    // After the separator, so that "..." cannot be read as part of a number.
+    lines.back() = shortened(cr, lines.back() + kTitleSeparator, width, true);
+  }
+  return lines;
 }
 
 // Breaks pieces into lines no wider than width, with space between the
@@ -162,49 +244,6 @@ std::vector<std::vector<Piece>> flow(const std::vector<Piece> &pieces, double sp
   }
   return lines;
 }
-
-void drawMark(cairo_t *cr, Mark mark, double x, double y, double radius) {
-  switch (mark) {
-    case Mark::Light:
-      drawSun(cr, x, y, radius, false);
-      break;
-    case Mark::Reference:
-      drawRing(cr, x, y, radius, false);
-      break;
-    case Mark::Away:
-      drawRing(cr, x, y, radius, true);
-      break;
-    case Mark::Swatch:
-    case Mark::None:
-      break;
-  }
-}
-
-void drawPiece(cairo_t *cr, const Piece &piece, const Style &style, double x, double baseline) {
-  const double middle = baseline - 0.35 * style.font;
-  if (piece.mark == Mark::Swatch) {
-    const double side = 2.6 * style.symbol;
-    cairo_new_path(cr);
-    cairo_rectangle(cr, x + style.symbol, middle - side / 2.0, side, side);
-    cairo_set_source_rgb(cr, piece.swatch[0] / 255.0, piece.swatch[1] / 255.0,
-                         piece.swatch[2] / 255.0);
-    cairo_fill_preserve(cr);
-    cairo_set_line_width(cr, 1.0);
-    setColour(cr, kOutline);
-    cairo_stroke(cr);
-  } else {
-    drawMark(cr, piece.mark, x + 2.0 * style.symbol, middle, style.symbol * 0.8);
-  }
-  setColour(cr, kText);
-  cairo_move_to(cr, x + markWidth(piece, style), baseline);
-  cairo_show_text(cr, piece.text.c_str());
-}
-
-struct Band {
-  std::vector<std::vector<Piece>> title;
-  std::vector<std::vector<Piece>> legend;
-  double height = 0.0;
-};
 
 struct Direction {
   double x, y;  // on the picture plane, y up
@@ -224,65 +263,302 @@ std::optional<Direction> seen(const Vec3 &v) {
 std::vector<std::vector<Piece>> legendGroups(const PreviewCaption &caption, int rows) {
   bool away = seen(kKeyLight)->away;
   for (const MarkedReference &reference : caption.references) {
-    const std::optional<Direction> direction = seen(reference.direction);
-    away = away || (direction && direction->away);
+    for (const Vec3 &v : {reference.given, reference.toward}) {
+      const std::optional<Direction> direction = seen(v);
+      away = away || (direction && direction->away);
+    }
   }
-  std::vector<std::vector<Piece>> groups{
-      {{Mark::Light, "key light"}, {Mark::Reference, "reference"}}};
-  if (away) groups.back().push_back({Mark::Away, "behind the sphere"});
+  std::vector<std::vector<Piece>> groups{{{Symbol::Light, "key light"}}};
+  if (!caption.references.empty()) {
+    if (!caption.givenName.empty()) groups.back().push_back({Symbol::Given, caption.givenName});
+    groups.back().push_back({Symbol::Toward, caption.towardName});
+  }
+  if (!caption.zeroNote.empty()) groups.back().push_back({Symbol::None, caption.zeroNote});
+  if (away) groups.back().push_back({Symbol::Away, "behind the sphere"});
   if (rows == 2) {
-    groups.push_back({{Mark::None, "normal map:"},
-                      {Mark::Swatch, "x right", normalColour({1.0, 0.0, 0.0})},
-                      {Mark::Swatch, "y up", normalColour({0.0, 1.0, 0.0})},
-                      {Mark::Swatch, "z toward you", normalColour({0.0, 0.0, 1.0})}});
+    groups.push_back({{Symbol::None, "normal map:"},
+                      {Symbol::Swatch, "x right", normalColour({1.0, 0.0, 0.0})},
+                      {Symbol::Swatch, "y up", normalColour({0.0, 1.0, 0.0})},
+                      {Symbol::Swatch, "z toward you", normalColour({0.0, 0.0, 1.0})}});
   }
   return groups;
 }
 
-Band layOutBand(cairo_t *cr, const PreviewCaption &caption, const Style &style, int rows,
-                double width) {
-  const double room = width - 2.0 * style.margin;
-  std::vector<Piece> title;
-  useFont(cr, style, true);
-  for (const std::string &text : caption.title) {
-    title.push_back({Mark::None, text, {}, textWidth(cr, text)});
+// How far a mark reaches from its middle (outer) and how far its outline
+// keeps clear of it (inner): another mark fits inside if it reaches less
+// than inner.
+double outerOf(const PlacedMark &mark) {
+  switch (mark.kind) {
+    case MarkKind::Light:
+      return 1.6 * mark.radius;
+    case MarkKind::Given:
+      return std::numbers::sqrt2 * mark.radius;
+    case MarkKind::Toward:
+      break;
   }
-  Band band;
-  band.title = flow(title, textWidth(cr, kTitleSeparator), room);
-  useFont(cr, style, false);
-  for (std::vector<Piece> &group : legendGroups(caption, rows)) {
-    for (Piece &piece : group) piece.width = markWidth(piece, style) + textWidth(cr, piece.text);
-    for (std::vector<Piece> &line : flow(group, style.gap, room)) band.legend.push_back(line);
-  }
-  const auto lines = static_cast<double>(band.title.size() + band.legend.size() + 1);
-  band.height = std::ceil(2.0 * style.margin + lines * style.line);
-  return band;
+  return mark.radius;
 }
 
-void drawBand(cairo_t *cr, const Band &band, const Style &style, double width) {
-  double baseline = style.margin + style.font;
-  useFont(cr, style, true);
-  for (const std::vector<Piece> &line : band.title) {
-    std::string text;
-    for (const Piece &piece : line) text += (text.empty() ? "" : kTitleSeparator) + piece.text;
-    setColour(cr, kText);
-    cairo_move_to(cr, style.margin, baseline);
-    cairo_show_text(cr, text.c_str());
-    baseline += style.line;
-  }
-  useFont(cr, style, false);
-  for (const std::vector<Piece> &line : band.legend) {
-    double x = style.margin;
-    for (const Piece &piece : line) {
-      drawPiece(cr, piece, style, x, baseline);
-      x += piece.width + style.gap;
+double innerOf(const PlacedMark &mark) { return mark.kind == MarkKind::Light ? 0.0 : mark.radius; }
+
+// Marks that share a place (the sun and the ring in the default picture, a
+// reference and the way the normals turn with "Invert Vector" off) would
+// hide one another: each later mark grows to ring the earlier ones whose
+// middle it covers. Marks merely touching are left as they are; both are
+// outlines and stay readable.
+void ringEarlierMarks(std::vector<PlacedMark> &marks, std::size_t from, double gap) {
+  for (std::size_t i = from; i < marks.size(); ++i) {
+    for (std::size_t j = from; j < i; ++j) {
+      const double apart = std::hypot(marks[i].x - marks[j].x, marks[i].y - marks[j].y);
+      if (apart > outerOf(marks[j])) continue;
+      const double needed = apart + outerOf(marks[j]) + gap;
+      if (innerOf(marks[i]) < needed) {
+        marks[i].radius *= needed / innerOf(marks[i]);
+        marks[i].ringsAnother = true;
+      }
     }
+  }
+}
+
+// A text's place, with the box its ink fills.
+PlacedText placedText(cairo_t *cr, const std::string &text, double x, double baseline) {
+  cairo_text_extents_t ink;
+  cairo_text_extents(cr, text.c_str(), &ink);
+  return {text,
+          x,
+          baseline,
+          x + ink.x_bearing,
+          baseline + ink.y_bearing,
+          x + ink.x_bearing + ink.width,
+          baseline + ink.y_bearing + ink.height};
+}
+
+// Moves a text by whole pixels until its ink lies inside the box.
+void keepInside(PlacedText &text, double left, double top, double right, double bottom) {
+  const double dx = std::max(left - text.left, 0.0) + std::min(right - text.right, 0.0);
+  const double dy = std::max(top - text.top, 0.0) + std::min(bottom - text.bottom, 0.0);
+  text.x += dx;
+  text.left += dx;
+  text.right += dx;
+  text.baseline += dy;
+  text.top += dy;
+  text.bottom += dy;
+}
+
+// What the drawing needs besides the layout that is shown: which font
+// each text takes, and the legend's symbols.
+enum class Font { Title, Body, Label };
+struct LegendSymbol {
+  Piece piece;
+  double x, baseline;
+};
+struct FullLayout {
+  PictureLayout shown;
+  std::vector<Font> fonts;  // one per text
+  std::vector<LegendSymbol> symbols;
+};
+
+void useFont(cairo_t *cr, const Style &style, Font font) {
+  useFont(cr, style, font != Font::Body);
+  if (font == Font::Label) cairo_set_font_size(cr, std::max(9.0, 0.85 * style.font));
+}
+
+void layOutBand(cairo_t *cr, FullLayout &layout, const PreviewCaption &caption, const Style &style,
+                int rows) {
+  PictureLayout &shown = layout.shown;
+  const double room = shown.width - 2.0 * style.margin;
+  // Enough title for any caption a user writes by hand; forty stages are
+  // summed up rather than pushing the spheres out of sight.
+  constexpr std::size_t kMaxTitleLines = 4;
+  useFont(cr, style, Font::Title);
+  shown.title = titleLines(cr, caption.title, room, kMaxTitleLines);
+  double baseline = style.margin + style.font;
+  for (const std::string &line : shown.title) {
+    shown.texts.push_back(placedText(cr, line, style.margin, baseline));
+    layout.fonts.push_back(Font::Title);
     baseline += style.line;
   }
-  setColour(cr, kText);
+  useFont(cr, style, Font::Body);
+  for (std::vector<Piece> &group : legendGroups(caption, rows)) {
+    // An entry too long for a line goes on over the next, between words,
+    // rather than lose the words that say what its mark is.
+    std::vector<Piece> pieces;
+    for (Piece &piece : group) {
+      shown.legend.push_back(piece.text);
+      for (const std::string &part :
+           titleLines(cr, {piece.text}, room - symbolWidth(piece, style), std::string::npos)) {
+        Piece line = piece;
+        line.text = part;
+        line.width = symbolWidth(line, style) + textWidth(cr, part);
+        pieces.push_back(line);
+        piece.symbol = Symbol::None;
+      }
+    }
+    for (const std::vector<Piece> &line : flow(pieces, style.gap, room)) {
+      double x = style.margin;
+      for (const Piece &piece : line) {
+        layout.symbols.push_back({piece, x, baseline});
+        shown.texts.push_back(placedText(cr, piece.text, x + symbolWidth(piece, style), baseline));
+        layout.fonts.push_back(Font::Body);
+        x += piece.width + style.gap;
+      }
+      baseline += style.line;
+    }
+  }
   for (const auto &[label, centre] : {std::pair{"before", 0.25}, std::pair{"after", 0.75}}) {
-    cairo_move_to(cr, centre * width - textWidth(cr, label) / 2.0, baseline);
-    cairo_show_text(cr, label);
+    shown.texts.push_back(
+        placedText(cr, label, centre * shown.width - textWidth(cr, label) / 2.0, baseline));
+    layout.fonts.push_back(Font::Body);
+  }
+  shown.band = static_cast<int>(std::ceil(baseline + style.line - style.font + style.margin));
+}
+
+void layOutMarks(cairo_t *cr, FullLayout &layout, const PreviewCaption &caption, const Style &style,
+                 int size, int rows) {
+  PictureLayout &shown = layout.shown;
+  const double radius = kSphereShare * size;
+  const double pad = 1.0;
+  useFont(cr, style, Font::Label);
+  for (int row = 0; row < rows; ++row) {
+    for (int half = 0; half < 2; ++half) {
+      const double left = half * size;
+      const double top = shown.band + row * size;
+      const auto place = [&](const Direction &d) {
+        return std::pair{left + size / 2.0 + d.x * radius, top + size / 2.0 - d.y * radius};
+      };
+      const std::size_t first = shown.marks.size();
+      // The light matters to the shading row alone.
+      if (row == 0) {
+        const Direction light = *seen(kKeyLight);
+        const auto [x, y] = place(light);
+        shown.marks.push_back({MarkKind::Light, x, y, style.mark, light.away, false});
+      }
+      std::vector<std::pair<std::size_t, std::string>> labels;
+      for (const MarkedReference &reference : caption.references) {
+        if (const std::optional<Direction> d = seen(reference.toward)) {
+          const auto [x, y] = place(*d);
+          if (!reference.label.empty()) labels.emplace_back(shown.marks.size(), reference.label);
+          shown.marks.push_back({MarkKind::Toward, x, y, 2.2 * style.mark, d->away, false});
+        }
+      }
+      if (!caption.givenName.empty()) {
+        for (const MarkedReference &reference : caption.references) {
+          if (const std::optional<Direction> d = seen(reference.given)) {
+            const auto [x, y] = place(*d);
+            shown.marks.push_back({MarkKind::Given, x, y, 1.5 * style.mark, d->away, false});
+          }
+        }
+      }
+      ringEarlierMarks(shown.marks, first, 0.6 * style.mark + 1.0);
+      // A label sits above and to the right of its mark, or to the left
+      // where the panel ends, and never past the panel's edges.
+      for (const auto &[index, text] : labels) {
+        const PlacedMark &mark = shown.marks[index];
+        const double reach = 0.75 * outerOf(mark) + 2.0;
+        PlacedText label = placedText(cr, text, mark.x + reach, mark.y - reach);
+        if (label.right > left + size - pad) {
+          label = placedText(cr, text, mark.x - reach - textWidth(cr, text), mark.y - reach);
+        }
+        keepInside(label, left + pad, top + pad, left + size - pad, top + size - pad);
+        shown.texts.push_back(label);
+        layout.fonts.push_back(Font::Label);
+      }
+    }
+  }
+}
+
+FullLayout fullLayout(int size, int rows, const PreviewCaption &caption) {
+  const Style style = styleFor(size);
+  FullLayout layout;
+  layout.shown.width = 2 * size;
+  // Text is measured before the picture's height is known.
+  const Surface scratch(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1),
+                        &cairo_surface_destroy);
+  const Context cr(cairo_create(scratch.get()), &cairo_destroy);
+  layOutBand(cr.get(), layout, caption, style, rows);
+  layout.shown.height = layout.shown.band + rows * size;
+  layOutMarks(cr.get(), layout, caption, style, size, rows);
+  check(cairo_status(cr.get()));
+  return layout;
+}
+
+void drawSymbol(cairo_t *cr, const LegendSymbol &symbol, const Style &style) {
+  const double middle = symbol.baseline - 0.35 * style.font;
+  const double x = symbol.x + 2.0 * style.symbol;
+  const double r = style.symbol * 0.8;
+  const double width = std::max(1.0, r / 3.0);
+  switch (symbol.piece.symbol) {
+    case Symbol::Light:
+      drawSun(cr, x, middle, r, false);
+      break;
+    case Symbol::Toward:
+      drawRing(cr, x, middle, 2.2 * r, width, false, true);
+      break;
+    case Symbol::Away:
+      drawRing(cr, x, middle, 2.2 * r, width, true, false);
+      break;
+    case Symbol::Given:
+      drawSquare(cr, x, middle, 1.5 * r, width, false);
+      break;
+    case Symbol::Swatch: {
+      const double side = 2.6 * style.symbol;
+      const Rgb &c = symbol.piece.swatch;
+      cairo_new_path(cr);
+      cairo_rectangle(cr, symbol.x + style.symbol, middle - side / 2.0, side, side);
+      cairo_set_source_rgb(cr, c[0] / 255.0, c[1] / 255.0, c[2] / 255.0);
+      cairo_fill_preserve(cr);
+      cairo_set_line_width(cr, 1.0);
+      setColour(cr, kOutline);
+      cairo_stroke(cr);
+      break;
+    }
+    case Symbol::None:
+      break;
+  }
+}
+
+void drawCaption(cairo_t *cr, const FullLayout &layout, const Style &style) {
+  for (const LegendSymbol &symbol : layout.symbols) drawSymbol(cr, symbol, style);
+  for (std::size_t i = 0; i < layout.shown.texts.size(); ++i) {
+    const PlacedText &text = layout.shown.texts[i];
+    useFont(cr, style, layout.fonts[i]);
+    if (layout.fonts[i] == Font::Label) {
+      outlinedText(cr, text.x, text.baseline, text.text);
+    } else {
+      setColour(cr, kText);
+      cairo_move_to(cr, text.x, text.baseline);
+      cairo_show_text(cr, text.text.c_str());
+    }
+  }
+}
+
+// The larger marks first, so that a mark ringed by another is drawn over
+// the ring's inside.
+void drawMarks(cairo_t *cr, const PictureLayout &layout, int size, const Style &style) {
+  std::vector<PlacedMark> marks = layout.marks;
+  std::stable_sort(marks.begin(), marks.end(), [](const PlacedMark &a, const PlacedMark &b) {
+    return outerOf(a) > outerOf(b);
+  });
+  const double width = std::max(1.0, style.mark / 3.0);
+  for (const PlacedMark &mark : marks) {
+    // A mark at the outline stays in its own panel.
+    const double left = std::floor(mark.x / size) * size;
+    const double top = layout.band + std::floor((mark.y - layout.band) / size) * size;
+    cairo_save(cr);
+    cairo_rectangle(cr, left, top, size, size);
+    cairo_clip(cr);
+    switch (mark.kind) {
+      case MarkKind::Light:
+        drawSun(cr, mark.x, mark.y, mark.radius, mark.away);
+        break;
+      case MarkKind::Toward:
+        drawRing(cr, mark.x, mark.y, mark.radius, width, mark.away, !mark.ringsAnother);
+        break;
+      case MarkKind::Given:
+        drawSquare(cr, mark.x, mark.y, mark.radius, width, mark.away);
+        break;
+    }
+    cairo_restore(cr);
   }
 }
 
@@ -314,41 +590,6 @@ Surface panelSurface(const Panels &panels) {
   return surface;
 }
 
-void drawMarks(cairo_t *cr, const Panels &panels, const PreviewCaption &caption, const Style &style,
-               double top) {
-  const double radius = kSphereShare * panels.size;
-  const auto place = [&](int row, int half, const Direction &d) {
-    return std::pair{half * panels.size + panels.size / 2.0 + d.x * radius,
-                     top + row * panels.size + panels.size / 2.0 - d.y * radius};
-  };
-  useFont(cr, style, true);
-  cairo_set_font_size(cr, std::max(9.0, 0.85 * style.font));
-  for (int row = 0; row < panels.rows; ++row) {
-    for (int half = 0; half < 2; ++half) {
-      // A mark at the outline stays in its own panel.
-      cairo_save(cr);
-      cairo_rectangle(cr, half * panels.size, top + row * panels.size, panels.size, panels.size);
-      cairo_clip(cr);
-      for (const MarkedReference &reference : caption.references) {
-        const std::optional<Direction> direction = seen(reference.direction);
-        if (!direction) continue;
-        const auto [x, y] = place(row, half, *direction);
-        drawRing(cr, x, y, style.mark, direction->away);
-        if (!reference.label.empty()) {
-          outlinedText(cr, x + 2.4 * style.mark, y - 1.4 * style.mark, reference.label);
-        }
-      }
-      // The light matters to the shading row alone.
-      if (row == 0) {
-        const Direction light = *seen(kKeyLight);
-        const auto [x, y] = place(row, half, light);
-        drawSun(cr, x, y, style.mark, light.away);
-      }
-      cairo_restore(cr);
-    }
-  }
-}
-
 Image imageOf(cairo_surface_t *surface) {
   cairo_surface_flush(surface);
   Image image{cairo_image_surface_get_width(surface), cairo_image_surface_get_height(surface), {}};
@@ -368,28 +609,12 @@ Image imageOf(cairo_surface_t *surface) {
   return image;
 }
 
-void check(cairo_status_t status) {
-  if (status != CAIRO_STATUS_SUCCESS) {
-    throw std::runtime_error(std::string("drawing the picture failed: ") +
-                             cairo_status_to_string(status));
-  }
-}
-
 Image drawPicture(const Panels &panels, const PreviewCaption &caption) {
   const Style style = styleFor(panels.size);
-  const int width = panels.width();
-  Band band;
-  {
-    // Text is measured before the picture's height is known.
-    const Surface scratch(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1),
-                          &cairo_surface_destroy);
-    const Context cr(cairo_create(scratch.get()), &cairo_destroy);
-    band = layOutBand(cr.get(), caption, style, panels.rows, width);
-    check(cairo_status(cr.get()));
-  }
-  const int top = static_cast<int>(band.height);
+  const FullLayout layout = fullLayout(panels.size, panels.rows, caption);
+  const int top = layout.shown.band;
   const Surface picture(
-      cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, top + panels.height()),
+      cairo_image_surface_create(CAIRO_FORMAT_RGB24, layout.shown.width, layout.shown.height),
       &cairo_surface_destroy);
   const Surface spheres = panelSurface(panels);
   check(cairo_surface_status(spheres.get()));
@@ -407,13 +632,20 @@ Image drawPicture(const Panels &panels, const PreviewCaption &caption) {
   cairo_set_source_surface(c, spheres.get(), 0.0, top);
   cairo_paint(c);
 
-  drawMarks(c, panels, caption, style, top);
-  drawBand(c, band, style, width);
+  drawMarks(c, layout.shown, panels.size, style);
+  drawCaption(c, layout, style);
   check(cairo_status(c));
   return imageOf(picture.get());
 }
 
 }  // namespace
+
+PictureLayout layOutPicture(int size, int rows, const PreviewCaption &caption) {
+  PictureLayout layout = fullLayout(size, rows, caption).shown;
+  cairo_debug_reset_static_data();
+  FcFini();
+  return layout;
+}
 
 Image composePicture(const Panels &panels, const PreviewCaption &caption) {
   Image image = drawPicture(panels, caption);

@@ -187,13 +187,26 @@ bool uneven(const Panels &panels, const Layout &layout, int x, int y) {
   return false;
 }
 
+// Rows done of all passes, for the progress a caller is told.
+struct RowCount {
+  std::atomic<long> done{0};
+  long total = 1;
+  const ProgressFunction *progress = nullptr;
+};
+
 // Runs work(y) for every row, on up to threads threads. Rows are handed
 // out one at a time: the sphere covers the middle rows more than the outer
 // ones, so fixed blocks would leave threads idle.
-void forEachRow(int size, unsigned threads, const std::function<void(int)> &work) {
+void forEachRow(int size, unsigned threads, RowCount &count, const std::function<void(int)> &work) {
   std::atomic<int> nextRow{0};
   const auto rows = [&] {
-    for (int y = nextRow++; y < size; y = nextRow++) work(y);
+    for (int y = nextRow++; y < size; y = nextRow++) {
+      work(y);
+      const long done = ++count.done;
+      if (*count.progress) {
+        (*count.progress)(static_cast<double>(done) / static_cast<double>(count.total));
+      }
+    }
   };
   std::vector<std::jthread> pool;  // joined on return
   pool.reserve(threads - 1);
@@ -211,7 +224,7 @@ Rgb normalColour(const Vec3 &normal) {
 }
 
 Panels renderPanels(int size, PreviewShow show, int samples, const DragFunction &drag,
-                    unsigned threads) {
+                    unsigned threads, const ProgressFunction &progress) {
   if (size <= 0) throw std::invalid_argument("renderPanels: the size must be positive");
   if (samples < 1 || samples > kMaxSamples) {
     throw std::invalid_argument("renderPanels: the sample count is out of range");
@@ -219,7 +232,17 @@ Panels renderPanels(int size, PreviewShow show, int samples, const DragFunction 
   Panels panels;
   panels.size = size;
   panels.rows = show == PreviewShow::Normals ? 2 : 1;
-  panels.rgba.assign(static_cast<std::size_t>(panels.width()) * panels.height() * 4, 0);
+  // Up to a quarter of a gigabyte at the largest size, which takes the
+  // system long enough to hand over that a caller waiting on progress
+  // would think the work stuck: it is cleared a slice at a time, and each
+  // slice counts as a start.
+  const std::size_t bytes = static_cast<std::size_t>(panels.width()) * panels.height() * 4;
+  constexpr std::size_t kSlice = std::size_t{1} << 23U;
+  panels.rgba.reserve(bytes);
+  while (panels.rgba.size() < bytes) {
+    panels.rgba.resize(std::min(bytes, panels.rgba.size() + kSlice), 0);
+    if (progress) progress(0.0);
+  }
   const Layout layout{size, panels.rows, kSphereShare * size};
   if (threads == 0) threads = std::max(1U, std::thread::hardware_concurrency());
   threads = std::min(threads, static_cast<unsigned>(size));
@@ -228,19 +251,22 @@ Panels renderPanels(int size, PreviewShow show, int samples, const DragFunction 
   // keeps the cost near one sample a pixel. Which pixels are drawn again is
   // decided from the first drawing alone, so the picture does not depend
   // on the order the threads take the rows in.
+  RowCount count;
+  count.total = static_cast<long>(size) * (samples == 1 ? 1 : 3);
+  count.progress = &progress;
   const Pattern centreOnly = samplePattern(1);
-  forEachRow(size, threads, [&](int y) {
+  forEachRow(size, threads, count, [&](int y) {
     for (int x = 0; x < size; ++x) drawPixel(panels, layout, centreOnly, drag, x, y);
   });
   if (samples == 1) return panels;
   std::vector<uint8_t> again(static_cast<std::size_t>(size) * size, 0);
-  forEachRow(size, threads, [&](int y) {
+  forEachRow(size, threads, count, [&](int y) {
     for (int x = 0; x < size; ++x) {
       again[static_cast<std::size_t>(y) * size + x] = uneven(panels, layout, x, y) ? 1 : 0;
     }
   });
   const Pattern pattern = samplePattern(samples);
-  forEachRow(size, threads, [&](int y) {
+  forEachRow(size, threads, count, [&](int y) {
     for (int x = 0; x < size; ++x) {
       if (again[static_cast<std::size_t>(y) * size + x] != 0) {
         drawPixel(panels, layout, pattern, drag, x, y);

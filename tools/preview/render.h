@@ -58,12 +58,18 @@ struct Panels {
 // called from several threads at once.
 using DragFunction = std::function<Vec3(const Vec3 &normal)>;
 
+// The share of the panels drawn so far, 0 to 1, after each row of pixels
+// of each pass; called from several threads at once, the shares not
+// always in order. A row can take long with no call to drag at all, so
+// this is how a caller hears that the work goes on.
+using ProgressFunction = std::function<void(double share)>;
+
 // Draws size x size pixels per panel: 2 x 1 panels for shading, 2 x 2 with
 // the normal maps below. Evaluates drag once per pixel covered by the
 // sphere and, where that leaves neighbouring pixels sharply apart, samples
 // times more; on up to threads threads (0: as many as the machine has).
 Panels renderPanels(int size, PreviewShow show, int samples, const DragFunction &drag,
-                    unsigned threads = 0);
+                    unsigned threads = 0, const ProgressFunction &progress = {});
 
 // The usual normal-map colour of the normalised normal: each component
 // mapped from [-1, 1] to [0, 255]; magenta for a normal that cannot be

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -37,6 +38,7 @@ enum FrameKind : char {
   kAlive = 'A',     // no body: still at it
   kReturned = 'R',  // body: what the work returned
   kThrew = 'E',     // body: the message of what it threw
+  kProgress = 'P',  // body: the share of the stage done, in whole per cent
 };
 constexpr std::size_t kFrameHead = 1 + sizeof(uint64_t);
 // A stage is a few words; a longer one is cut so its frame stays whole.
@@ -104,6 +106,10 @@ class FrameReader {
       used_ += kFrameHead + length;
       if (kind == kStage) {
         stage_ = std::move(body);
+        percent_ = -1;
+      } else if (kind == kProgress) {
+        // Threads of the child may send their shares out of order.
+        percent_ = std::max(percent_, std::atoi(body.c_str()));
       } else if (kind == kReturned || kind == kThrew) {
         answered_ = true;
         threw_ = kind == kThrew;
@@ -120,11 +126,14 @@ class FrameReader {
   bool threw() const { return threw_; }
   std::string &answer() { return answer_; }
   const std::string &stage() const { return stage_; }
+  // The share of the stage done, in per cent; -1 before the first word.
+  int percent() const { return percent_; }
 
  private:
   std::string buffer_;
   std::size_t used_ = 0;
   std::string stage_;
+  int percent_ = -1;
   bool answered_ = false;
   bool threw_ = false;
   std::string answer_;
@@ -135,6 +144,41 @@ std::string signalName(int signal) {
   return abbreviation != nullptr ? std::string("SIG") + abbreviation
                                  : "signal " + std::to_string(signal);
 }
+
+// The child's stage and share done on one line of a terminal's stderr,
+// written over in place and wiped when the child ends, so that nothing of
+// it stays in the scrollback or mixes with what the tool prints next.
+// Elsewhere (a file, a pipe) it writes nothing: a log has no use for it.
+class ProgressLine {
+ public:
+  explicit ProgressLine(bool wanted) : shown_(wanted && ::isatty(STDERR_FILENO) != 0) {}
+  ProgressLine(const ProgressLine &) = delete;
+  ProgressLine &operator=(const ProgressLine &) = delete;
+  ~ProgressLine() { clear(); }
+
+  void show(const std::string &stage, int percent) {
+    if (!shown_ || stage.empty()) return;
+    std::string text = stage + (percent >= 0 ? " " + std::to_string(percent) + "%" : "...");
+    if (text == last_) return;
+    last_ = text;
+    put("\r\033[K" + text);
+  }
+
+  void clear() {
+    if (!shown_ || last_.empty()) return;
+    last_.clear();
+    put("\r\033[K");
+  }
+
+ private:
+  static void put(const std::string &text) {
+    const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+    static_cast<void>(ignored);
+  }
+
+  bool shown_;
+  std::string last_;
+};
 
 pid_t startChild(const std::function<std::string()> &work, int fds[2]) {
   const pid_t parent = ::getpid();
@@ -183,7 +227,8 @@ std::pair<int, bool> reap(pid_t pid, Clock::time_point deadline) {
 
 }  // namespace
 
-ChildOutcome runInChild(const std::function<std::string()> &work, double timeLimit) {
+ChildOutcome runInChild(const std::function<std::string()> &work, double timeLimit,
+                        bool showProgress) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
     throw std::runtime_error(std::string("cannot make a pipe: ") + std::strerror(errno));
@@ -206,6 +251,7 @@ ChildOutcome runInChild(const std::function<std::string()> &work, double timeLim
     return static_cast<int>(std::clamp<long long>(left.count(), 0, 60'000));
   };
   FrameReader reader;
+  ProgressLine progress(showProgress);
   bool silent = false;
   for (;;) {
     pollfd waiting{fds[0], POLLIN, 0};
@@ -222,8 +268,10 @@ ChildOutcome runInChild(const std::function<std::string()> &work, double timeLim
     if (got <= 0) break;
     reader.add(buffer, static_cast<std::size_t>(got));
     deadline = Clock::now() + limit;
+    progress.show(reader.stage(), reader.percent());
   }
   ::close(fds[0]);
+  progress.clear();
 
   // The answer is in; the child may still be on its way out (or stuck
   // there, having closed the pipe early).
@@ -255,6 +303,16 @@ void stillWorking() {
   if (!lastAliveFrame.compare_exchange_strong(last, now, std::memory_order_relaxed)) return;
   const std::string bytes = frame(kAlive, {});
   writeAll(reportFd, bytes);
+}
+
+void tellProgress(double share) {
+  if (reportFd < 0) return;
+  const Clock::rep now = Clock::now().time_since_epoch().count();
+  Clock::rep last = lastAliveFrame.load(std::memory_order_relaxed);
+  if (now - last < std::chrono::duration_cast<Clock::duration>(kAliveEvery).count()) return;
+  if (!lastAliveFrame.compare_exchange_strong(last, now, std::memory_order_relaxed)) return;
+  const int percent = static_cast<int>(std::clamp(share, 0.0, 1.0) * 100.0);
+  writeAll(reportFd, frame(kProgress, std::to_string(percent)));
 }
 
 AliveMeanwhile::AliveMeanwhile() {

@@ -27,12 +27,15 @@ struct ChildOutcome {
 };
 
 // Runs work in a child process and waits for its answer. The time limit
-// counts from the child's last word, not from its start: every tellParent
-// or stillWorking starts it again, so work that keeps saying it is alive
-// may take as long as it needs, and only a child silent for timeLimit
-// seconds counts as hung. Throws std::runtime_error when no process can
-// be started.
-ChildOutcome runInChild(const std::function<std::string()> &work, double timeLimit);
+// counts from the child's last word, not from its start: every tellParent,
+// stillWorking or tellProgress starts it again, so work that keeps saying
+// it is alive may take as long as it needs, and only a child silent for
+// timeLimit seconds counts as hung. With showProgress, and only when
+// stderr is a terminal, the child's stage and share done stand on one
+// line of stderr while it works, gone when it ends. Throws
+// std::runtime_error when no process can be started.
+ChildOutcome runInChild(const std::function<std::string()> &work, double timeLimit,
+                        bool showProgress = false);
 
 // Called by the work, in the child: what it is doing now, in words that
 // follow "while" ("shading"). Does nothing outside a child.
@@ -41,6 +44,11 @@ void tellParent(std::string_view stage);
 // stage and alive. Cheap enough to call per pixel; a word reaches the
 // parent every few milliseconds at most.
 void stillWorking();
+
+// Called by the work, in the child, from any thread: the share of its
+// stage done, 0 to 1. Counts as stillWorking; as cheap, and as rare on
+// the pipe.
+void tellProgress(double share);
 
 // In the child, for work of the tool's own that cannot call stillWorking
 // (a library encoding a picture): tells the parent the child is alive for

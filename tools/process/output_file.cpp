@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -125,6 +126,15 @@ void writeOutputFile(const std::string &path, std::string_view bytes) {
   if (error != 0) ::unlink(temporary.c_str());
   removeOnSignal(nullptr);
   if (error != 0) cannotWrite(path, error);
+}
+
+void writeStandardOutput(std::string_view bytes) {
+  ::signal(SIGPIPE, SIG_IGN);
+  const int error = writeAll(STDOUT_FILENO, bytes);
+  if (error != 0) {
+    throw std::runtime_error(std::string("cannot write to standard output: ") +
+                             std::strerror(error));
+  }
 }
 
 }  // namespace kerrowbend_host

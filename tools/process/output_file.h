@@ -23,6 +23,12 @@ void checkOutputFile(const std::string &path);
 // naming path when the writing fails.
 void writeOutputFile(const std::string &path, std::string_view bytes);
 
+// Writes bytes to standard output, all of them, for a user who pipes the
+// picture on. A reader gone early is a failure like any other rather than
+// a SIGPIPE that would end the tool without a word. Throws
+// std::runtime_error when the writing fails.
+void writeStandardOutput(std::string_view bytes);
+
 }  // namespace kerrowbend_host
 
 #endif
