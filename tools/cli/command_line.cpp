@@ -326,8 +326,9 @@ int reportParseError(const CLI::App &app, const CLI::ParseError &error, int argc
   if (argc > 1 && argv[1][0] == '-') return reportUsage("", strayProblem(app, argv[1]));
   if (!word.empty()) {
     std::vector<std::string> commands;
-    for (const CLI::App *command : app.get_subcommands([](const CLI::App *) { return true; }))
+    for (const CLI::App *command : app.get_subcommands([](const CLI::App *) { return true; })) {
       commands.push_back(command->get_name());
+    }
     const std::vector<std::string> meant = nearestWords(word, commands);
     return reportUsage("",
                        "unknown command " + inQuotes(word) +
