@@ -1,7 +1,8 @@
-# Installs the build into a fresh prefix under WORK and runs the installed
-# tool from another folder without --module, as a user does after
-# `cmake --install`; then a copy of the tool with no module anywhere near
-# it, which must say where it looked and how to name one. The installed
+# Installs the build into a fresh prefix under WORK and runs each command
+# of the installed tool from another folder without naming a module, as a
+# user does after `cmake --install`; then a copy of the tool with no module
+# anywhere near it, whose every command must say where it looked and how
+# to name one. The installed
 # tool defines none of the allocator's entry points (only the heap counter,
 # never installed, takes their place), and so skips the check that counts
 # heap blocks. Run as:
@@ -67,8 +68,31 @@ function(run_preview tool expect)
   endif()
 endfunction()
 
-run_preview(${WORK}/prefix/bin/kerrowbend-host picture)
-file(COPY ${WORK}/prefix/bin/kerrowbend-host DESTINATION ${WORK}/lonely)
-run_preview(${WORK}/lonely/kerrowbend-host
-            "no module file at '${WORK}/lonely/kerrowbend.p' nor at '${WORK}/lib/kerrowbend/kerrowbend.p'; name one with --module PATH")
-message(STATUS "installed tool found its module; a lone copy named --module")
+# info and validate look where preview does, and say the same when the
+# module is in neither place, naming their own way to give one.
+# tool: the tool to run; expect: what stdout must start with, or the text
+# its error must hold; the rest: the command line.
+function(run_command tool expect)
+  execute_process(COMMAND ${tool} ${ARGN} WORKING_DIRECTORY ${WORK}/elsewhere
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE errors)
+  string(FIND "${out}" "${expect}" at_out)
+  string(FIND "${errors}" "${expect}" at_err)
+  if(NOT (status EQUAL 0 AND at_out EQUAL 0) AND NOT (status EQUAL 1 AND at_err GREATER -1))
+    message(FATAL_ERROR "${tool} ${ARGN} gave ${status}, expected \"${expect}\"; "
+                        "stdout: ${out}; stderr: ${errors}")
+  endif()
+endfunction()
+
+set(installed ${WORK}/prefix/bin/kerrowbend-host)
+run_preview(${installed} picture)
+run_command(${installed} "module          ${WORK}/prefix/lib/kerrowbend/kerrowbend.p" info)
+run_command(${installed} "PASS descriptor/servers" validate --check descriptor/servers)
+file(COPY ${installed} DESTINATION ${WORK}/lonely)
+set(lonely ${WORK}/lonely/kerrowbend-host)
+set(missing "no module file at '${WORK}/lonely/kerrowbend.p' nor at '${WORK}/lib/kerrowbend/kerrowbend.p'; name one with")
+run_preview(${lonely} "${missing} --module PATH")
+run_command(${lonely} "${missing} the MODULE argument" info)
+run_command(${lonely} "${missing} the MODULE argument" validate)
+# --list alone needs no module.
+run_command(${lonely} "known/single-inputs  " validate --list --check known/)
+message(STATUS "installed tool found its module; a lone copy said how to name one")

@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace kerrowbend_test {
 namespace {
@@ -523,6 +525,57 @@ TEST(ValidateListTest, AgreesWithTheReadmeTableOfChecks) {
   EXPECT_EQ(readme, listedChecks(run.out));
 }
 
+TEST(ValidateListTest, ListsOnlyTheChecksNamedInRunOrder) {
+  const std::vector<ListedCheck> all = readmeChecks();
+  const auto described = [&all](const std::vector<std::string> &names) {
+    std::vector<ListedCheck> checks;
+    for (const ListedCheck &check : all) {
+      if (std::find(names.begin(), names.end(), check.name) != names.end()) checks.push_back(check);
+    }
+    return checks;
+  };
+  const struct {
+    std::vector<std::string> checks;  // --check values
+    std::vector<std::string> listed;
+  } cases[] = {
+      {{"known/"}, checksOfGroup("known/")},
+      {{"eval/finite-results", "file/exports"}, {"file/exports", "eval/finite-results"}},
+      {{"state/copy", "state/"}, checksOfGroup("state/")},
+  };
+  Scratch scratch;
+  for (const auto &c : cases) {
+    std::vector<std::string> args = {"validate", "--list"};
+    for (const std::string &name : c.checks) args.insert(args.end(), {"--check", name});
+    const ToolRun run = runTool(args, scratch);
+    EXPECT_EQ(run.exitCode, 0) << run;
+    EXPECT_EQ(listedChecks(run.out), described(c.listed)) << run;
+  }
+}
+
+// A module named that is not there is an error whatever else is asked,
+// --list included: one line, before any check.
+TEST(ValidateListTest, AMissingModuleIsAnErrorForEveryOption) {
+  Scratch scratch;
+  const std::string missing = (scratch.path() / "nonexistent.p").string();
+  const std::vector<std::string> optionSets[] = {
+      {"--list"},
+      {"--list", "--check", "known/"},
+      {"--check", "state/copy"},
+      {"--in-process", "--check", "state/copy"},
+      {"--junit", (scratch.path() / "results.xml").string()},
+  };
+  for (const std::vector<std::string> &options : optionSets) {
+    std::vector<std::string> args = {"validate", missing};
+    args.insert(args.end(), options.begin(), options.end());
+    const ToolRun run = runTool(args, scratch);
+    EXPECT_EQ(run.exitCode, 1) << run;
+    EXPECT_EQ(run.out, "") << run;
+    EXPECT_EQ(run.err, "kerrowbend-host validate: '" + missing +
+                           "' cannot be opened: No such file or directory\n");
+    EXPECT_FALSE(fs::exists(scratch.path() / "results.xml"));
+  }
+}
+
 TEST(ValidateListTest, RefusesAnUnknownCheckBeforeRunningAny) {
   Scratch scratch;
   for (const char *name : {"known", "known/nothing", "nothing/"}) {
@@ -769,6 +822,265 @@ INSTANTIATE_TEST_SUITE_P(, MisbehavingModuleTest,
                                                        "while placing the Kerrowbend node", true}),
                          [](const auto &info) { return std::string(info.param.label); });
 
+// ---- info --------------------------------------------------------------------
+
+using Json = nlohmann::json;
+
+// A JSON value's kind, as the schema below names it.
+std::string kindOf(const Json &value) {
+  if (value.is_null()) return "null";
+  if (value.is_boolean()) return "boolean";
+  if (value.is_number_integer()) return "integer";
+  if (value.is_string()) return "string";
+  if (value.is_array()) return "array";
+  return value.is_object() ? "object" : "other";
+}
+
+// Every key an object holds, with its value's kind; keys beyond these, or
+// of another kind, break the scripts that read the document.
+void expectShape(const Json &object, const std::map<std::string, std::string> &shape,
+                 const std::string &where) {
+  ASSERT_TRUE(object.is_object()) << where << " is " << kindOf(object);
+  std::map<std::string, std::string> kinds;
+  for (const auto &[key, value] : object.items()) kinds[key] = kindOf(value);
+  EXPECT_EQ(kinds, shape) << where << ": " << object.dump();
+}
+
+TEST(InfoTest, JsonHoldsTheDescriptorServersAndEachNodeWithItsStartingValues) {
+  Scratch scratch;
+  const ToolRun run = runTool({"info", "--json", KERROWBEND_MODULE_PATH}, scratch);
+  ASSERT_EQ(run.exitCode, 0) << run;
+  EXPECT_EQ(run.err, "");
+  const Json document = Json::parse(run.out, nullptr, false);
+  ASSERT_FALSE(document.is_discarded()) << "not one JSON document: " << run.out;
+  expectShape(document,
+              {{"module", "string"},
+               {"syncCode", "string"},
+               {"version", "string"},
+               {"machineCode", "string"},
+               {"startupHandle", "string"},
+               {"servers", "array"},
+               {"nodes", "array"}},
+              "the document");
+  EXPECT_EQ(document["module"], KERROWBEND_MODULE_PATH);
+  EXPECT_EQ(document["syncCode"], "0x04121994");
+  ASSERT_EQ(document["servers"].size(), 4u);
+  for (const Json &server : document["servers"]) {
+    expectShape(server,
+                {{"class", "string"},
+                 {"name", "string"},
+                 {"activate", "boolean"},
+                 {"tags", "array"},
+                 {"tagsClosed", "boolean"}},
+                "a server");
+    for (const Json &tag : server["tags"]) {
+      expectShape(tag, {{"tag", "string"}, {"text", "string"}}, "a tag");
+    }
+  }
+  // What a new node starts with, control by control: every input
+  // unplugged, "Invert Vector" on, no names, one stage.
+  const std::map<std::string, std::map<std::string, Json>> starts = {
+      {"Kerrowbend", {{"Reference Object", ""}, {"Invert Vector", 1}, {"WeightMap", ""}}},
+      {"KerrowbendMulti", {{"Input Size", 1}}},
+  };
+  const std::map<std::string, std::vector<std::string>> inputs = {
+      {"Kerrowbend", {"Reference Normal", "Weight"}},
+      {"KerrowbendMulti", {"Reference Normal 1", "Weight 1"}},
+  };
+  ASSERT_EQ(document["nodes"].size(), 2u);
+  for (const Json &node : document["nodes"]) {
+    expectShape(node,
+                {{"name", "string"}, {"inputs", "array"}, {"outputs", "array"}, {"panel", "array"}},
+                "a node");
+    const std::string name = node["name"];
+    std::vector<std::string> inputNames;
+    for (const Json &input : node["inputs"]) {
+      expectShape(input, {{"name", "string"}, {"type", "string"}, {"connected", "boolean"}},
+                  name + "'s input");
+      inputNames.push_back(input["name"]);
+      EXPECT_EQ(input["connected"], false) << name << ": " << input.dump();
+    }
+    EXPECT_EQ(inputNames, inputs.at(name));
+    for (const Json &output : node["outputs"]) {
+      expectShape(output, {{"name", "string"}, {"type", "string"}}, name + "'s output");
+    }
+    std::map<std::string, Json> started;
+    for (const Json &control : node["panel"]) {
+      expectShape(control,
+                  {{"id", "string"}, {"label", "string"}, {"class", "string"}, {"value", "object"}},
+                  name + "'s control");
+      expectShape(
+          control["value"],
+          {{"name", "string"}, {"type", "string"}, {"starts", kindOf(control["value"]["starts"])}},
+          name + "'s value");
+      EXPECT_EQ(kindOf(control["value"]["starts"]),
+                control["value"]["type"] == "integer" ? "integer" : "string")
+          << control.dump();
+      started[control["label"]] = control["value"]["starts"];
+    }
+    EXPECT_EQ(started, starts.at(name)) << name;
+  }
+}
+
+TEST(InfoTest, ListingSaysWhatANewNodeStartsWith) {
+  Scratch scratch;
+  const ToolRun run = runTool({"info", KERROWBEND_MODULE_PATH}, scratch);
+  ASSERT_EQ(run.exitCode, 0) << run;
+  for (const char *says :
+       {"  input   \"Reference Normal\" vector  unplugged\n",
+        "\"Invert Vector\" \"iBoolean\"  value \"InvertVector\" \"integer\"  starts on\n",
+        "\"Reference Object\" \"sPresetText\"  value \"ReferenceObject\" \"string\"  starts \"\"\n",
+        "\"Input Size\" \"integer\"  value \"InputSize\" \"integer\"  starts 1\n"}) {
+    EXPECT_NE(run.out.find(says), std::string::npos) << says << "\n" << run;
+  }
+}
+
+// Without a module named, info and validate load the one beside the tool,
+// as preview does (the install test covers the installed place).
+TEST(InfoTest, EveryCommandFindsTheModuleBesideTheTool) {
+  Scratch scratch;
+  const std::string beside =
+      (fs::path(KERROWBEND_HOST_TOOL).parent_path() / "kerrowbend.p").string();
+  const ToolRun info = runTool({"info"}, scratch);
+  EXPECT_EQ(info.exitCode, 0) << info;
+  EXPECT_TRUE(info.out.starts_with("module          " + beside + "\n")) << info;
+  const ToolRun validate = runTool({"validate", "--check", "descriptor/servers"}, scratch);
+  EXPECT_EQ(validate.exitCode, 0) << validate;
+  EXPECT_EQ(validate.out, "PASS descriptor/servers\n" + countLine(1, 0) + "\n") << validate;
+}
+
+// ---- help ---------------------------------------------------------------------
+
+// An option's whole entry in a command's --help: its line and the lines
+// its description is wrapped onto, joined by single spaces.
+std::string helpEntry(const std::string &help, const std::string &option) {
+  std::string entry;
+  bool inside = false;
+  for (const std::string &line : lines(help)) {
+    const std::size_t text = line.find_first_not_of(' ');
+    if (text == std::string::npos) {
+      inside = false;
+      continue;
+    }
+    if (text == 2) inside = line.substr(2).starts_with(option + ' ') || line.substr(2) == option;
+    if (inside) entry += (entry.empty() ? "" : " ") + line.substr(text);
+  }
+  return entry;
+}
+
+TEST(HelpTest, FitsEightyColumnsOffATerminal) {
+  Scratch scratch;
+  for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+           {"--help"}, {"info", "--help"}, {"validate", "--help"}, {"preview", "--help"}}) {
+    const ToolRun run = runTool(args, scratch);
+    EXPECT_EQ(run.exitCode, 0) << run;
+    for (const std::string &line : lines(run.out)) {
+      EXPECT_LE(line.size(), 80u) << args.front() << ": " << line;
+    }
+  }
+}
+
+// What each option's help must say: its range or choices, and the node it
+// is for where it is for one only.
+TEST(HelpTest, GivesRangesChoicesAndTheNodeAnOptionIsFor) {
+  const struct {
+    const char *command;
+    const char *option;
+    std::vector<std::string> says;
+  } cases[] = {
+      {"preview", "--size N", {"1 to 4096", "(default 512)"}},
+      {"preview", "--samples N", {"1 to 64", "(default 4)"}},
+      {"preview", "--node single|multi", {"single (default) or multi"}},
+      {"preview", "--show shading|normals", {"shading (default)"}},
+      {"preview", "--invert 0|1", {"single node only"}},
+      {"preview", "--reference X,Y,Z", {"single node only"}},
+      {"preview", "--reference-object NAME", {"single node only"}},
+      {"preview", "--object NAME:X,Y,Z", {"single node only"}},
+      {"preview", "--weight W", {"single node only", "(default 0.25)"}},
+      {"preview", "--weight-map NAME", {"single node only", "Gradient", "Cap"}},
+      {"preview", "--stage X,Y,Z:W", {"multi node only"}},
+      {"preview", "--time-limit SECONDS", {"above 0 and at most 86400 (default 20)"}},
+      {"preview",
+       "--module PATH",
+       {"kerrowbend.p beside this tool, else ../lib/kerrowbend/kerrowbend.p"}},
+      {"info", "MODULE", {"kerrowbend.p beside this tool, else ../lib/kerrowbend/kerrowbend.p"}},
+      {"validate",
+       "MODULE",
+       {"kerrowbend.p beside this tool, else ../lib/kerrowbend/kerrowbend.p"}},
+      {"validate", "--time-limit SECONDS", {"above 0 and at most 86400 (default 20)"}},
+  };
+  Scratch scratch;
+  for (const auto &c : cases) {
+    const ToolRun run = runTool({c.command, "--help"}, scratch);
+    const std::string entry = helpEntry(run.out, c.option);
+    ASSERT_NE(entry, "") << c.command << " --help has no " << c.option << ":\n" << run.out;
+    for (const std::string &said : c.says) {
+      EXPECT_NE(entry.find(said), std::string::npos) << c.option << ": " << entry;
+    }
+  }
+}
+
+// The README's table of a command's options names every option --help
+// does, with the same form of value, and says the same of ranges, defaults
+// and nodes.
+std::map<std::string, std::string> readmeOptions(const std::string &from, const std::string &to) {
+  std::ifstream readme(KERROWBEND_README);
+  const std::regex row(R"(^ *\| `(--[a-z-]+)( [^`]*)?` \| (.*) \|$)");
+  std::map<std::string, std::string> rows;  // "--size N" -> its meaning
+  bool inside = false;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.find(from) != std::string::npos) inside = true;
+    if (line.find(to) != std::string::npos) inside = false;
+    std::smatch cells;
+    if (inside && std::regex_match(line, cells, row)) {
+      std::string form = cells[1].str() + cells[2].str();
+      std::erase(form, '\\');
+      rows[form] = cells[3];
+    }
+  }
+  return rows;
+}
+
+TEST(HelpTest, AgreesWithTheReadmeTablesOfOptions) {
+  const struct {
+    const char *command;
+    const char *from;  // where the command's part of the README starts and ends
+    const char *to;
+  } commands[] = {
+      {"preview", "`kerrowbend-host preview [options]", "`kerrowbend-host validate [MODULE]`"},
+      {"validate", "`kerrowbend-host validate [MODULE]`", "| check |"},
+  };
+  Scratch scratch;
+  for (const auto &command : commands) {
+    const std::map<std::string, std::string> rows = readmeOptions(command.from, command.to);
+    const ToolRun run = runTool({command.command, "--help"}, scratch);
+    std::set<std::string> readmeForms;
+    std::set<std::string> helpForms;
+    for (const auto &[form, meaning] : rows) readmeForms.insert(form);
+    for (const std::string &line : lines(run.out)) {
+      if (!line.starts_with("  --") || line.starts_with("  --help")) continue;
+      std::string form = line.substr(2, line.find("  ", 2) - 2);
+      const std::string entry = helpEntry(run.out, form);
+      if (form.ends_with(" ...")) form.resize(form.size() - 4);
+      helpForms.insert(form);
+      if (!rows.contains(form)) continue;
+      const std::string &meaning = rows.at(form);
+      const bool single = entry.find("single node only") != std::string::npos;
+      const bool multi = entry.find("multi node only") != std::string::npos;
+      EXPECT_EQ(meaning.starts_with("single only:"), single) << form << ": " << meaning;
+      EXPECT_EQ(meaning.starts_with("multi only:"), multi) << form << ": " << meaning;
+      for (const std::regex &said :
+           {std::regex(R"(\d+ to \d+)"), std::regex(R"(\(default [^)]*\))")}) {
+        std::smatch found;
+        if (std::regex_search(entry, found, said)) {
+          EXPECT_NE(meaning.find(found.str()), std::string::npos) << form << ": " << meaning;
+        }
+      }
+    }
+    EXPECT_EQ(readmeForms, helpForms) << command.command;
+  }
+}
+
 // ---- the command line ---------------------------------------------------------
 
 // A command line with one thing wrong, and the whole of what the tool says.
@@ -837,7 +1149,59 @@ INSTANTIATE_TEST_SUITE_P(
                   "--help)"},
         UsageLine{"UnknownCommand",
                   {"render"},
-                  "kerrowbend-host: unknown command 'render' (see kerrowbend-host --help)"}),
+                  "kerrowbend-host: unknown command 'render' (see kerrowbend-host --help)"},
+        // Misspellings, near or far from the start of the word.
+        UsageLine{"MisspeltCommand",
+                  {"previw"},
+                  "kerrowbend-host: unknown command 'previw'; did you mean preview? (see "
+                  "kerrowbend-host --help)"},
+        UsageLine{"MisspeltToolOption",
+                  {"--verison"},
+                  "kerrowbend-host: unknown option --verison; did you mean --version? (see "
+                  "kerrowbend-host --help)"},
+        UsageLine{"LettersSwapped",
+                  {"preview", "--weigth", "1", "--out", "OUT"},
+                  PREVIEW_SAYS("unknown option --weigth; did you mean --weight?")},
+        UsageLine{"LetterAdded",
+                  {"preview", "--outt", "OUT"},
+                  PREVIEW_SAYS("unknown option --outt; did you mean --out?")},
+        UsageLine{"LettersDropped",
+                  {"preview", "--ouput", "OUT"},
+                  PREVIEW_SAYS("unknown option --ouput; did you mean --out?")},
+        UsageLine{"NothingNear",
+                  {"preview", "--colour", "red", "--out", "OUT"},
+                  PREVIEW_SAYS("unknown option --colour")},
+        UsageLine{"MisspeltValidateOption",
+                  {"validate", "--lsit"},
+                  "kerrowbend-host validate: unknown option --lsit; did you mean --list? (see "
+                  "kerrowbend-host validate --help)"},
+        UsageLine{"MisspeltInfoOption",
+                  {"info", "--jsno"},
+                  "kerrowbend-host info: unknown option --jsno; did you mean --json? (see "
+                  "kerrowbend-host info --help)"},
+        // A value of another option, given as an option of its own.
+        UsageLine{"ValueOfShow",
+                  {"preview", "--normals", "--out", "OUT"},
+                  PREVIEW_SAYS("unknown option --normals; did you mean --show normals?")},
+        UsageLine{"ValueOfNode",
+                  {"preview", "--multi", "--out", "OUT"},
+                  PREVIEW_SAYS("unknown option --multi; did you mean --node multi?")},
+        UsageLine{"BareValueOfNode",
+                  {"preview", "multi", "--out", "OUT"},
+                  PREVIEW_SAYS("unexpected argument 'multi'; did you mean --node multi?")},
+        // A check's group without its slash, and a check's name misspelt.
+        UsageLine{"GroupWithoutSlash",
+                  {"validate", "--check", "known", KERROWBEND_MODULE_PATH},
+                  "kerrowbend-host validate: --check: no check is named 'known'; did you mean "
+                  "known/? (see kerrowbend-host validate --help)"},
+        UsageLine{"MisspeltCheck",
+                  {"validate", "--list", "--check", "state/cpy"},
+                  "kerrowbend-host validate: --check: no check is named 'state/cpy'; did you "
+                  "mean state/copy? (see kerrowbend-host validate --help)"},
+        UsageLine{"NoCheckNear",
+                  {"validate", "--check", "nothing/", KERROWBEND_MODULE_PATH},
+                  "kerrowbend-host validate: --check: no check is named 'nothing/'; --list "
+                  "names every check (see kerrowbend-host validate --help)"}),
     [](const auto &info) { return std::string(info.param.label); });
 
 #undef PREVIEW_SAYS

@@ -7,9 +7,11 @@
 #define KERROWBEND_TOOLS_CLI_COMMAND_LINE_H
 
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -58,6 +60,21 @@ void readLeniently(CLI::App &command);
 // the parse let through: an option whose value is missing, an unknown
 // option or stray argument, an option given twice that takes one value.
 void checkCommandLine(const CLI::App &command);
+
+// The candidates a user most likely meant by typed: those that begin as
+// typed does, else those nearest to it by edit distance (a letter added,
+// dropped, changed or two swapped), within a distance that grows with
+// typed's length; none when nothing is that near.
+std::vector<std::string> nearestWords(std::string_view typed,
+                                      const std::vector<std::string> &candidates);
+// The words as "a, b or c".
+std::string alternatives(const std::vector<std::string> &words);
+
+// Help text for every command: lines wrapped to the terminal's width, or
+// to 80 columns when standard output is no terminal, each option's
+// description kept in its column. Set on the tool before its commands are
+// added, so that each command inherits it.
+std::shared_ptr<CLI::FormatterBase> wrappingFormatter();
 
 // Says what is wrong with the command line as one line on stderr and gives
 // the exit code for it; argv is searched for the command meant.

@@ -18,6 +18,7 @@ int main(int argc, char **argv) {
   app.set_version_flag("--version", "kerrowbend-host " KERROWBEND_VERSION,
                        "print the version and exit");
   app.require_subcommand(1);
+  app.formatter(wrappingFormatter());
   int exitCode = kExitOk;
   addInfoCommand(app, exitCode);
   addValidateCommand(app, exitCode);

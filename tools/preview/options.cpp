@@ -256,7 +256,7 @@ int runPreview(const CommandLine &line) {
   const int samples = wholeNumberOption("--samples", line.samples, 1, kMaxSamples);
   const PreviewShow show = showFrom(line.show);
   PreviewSettings settings = settingsFrom(line);
-  settings.modulePath = line.module.empty() ? defaultModulePath() : line.module;
+  settings.modulePath = line.module.empty() ? defaultModulePath("--module PATH") : line.module;
 
   ChildOutcome outcome = runInChild(
       [&settings, size, samples, show] { return drawPicture(settings, size, samples, show); },
@@ -282,65 +282,70 @@ void addPreviewCommand(CLI::App &app, int &exitCode) {
   readLeniently(*preview);
   preview->add_option("--out", line->out, "the PNG to write (required); - for standard output")
       ->type_name("FILE.png");
-  preview->add_option("--node", line->node, "the node to place (default single)")
+  preview->add_option("--node", line->node, "the node to place: single (default) or multi")
       ->type_name("single|multi");
   line->singleOnly = {
       preview
           ->add_option("--reference", line->reference,
-                       "plug \"Reference Normal\" into this constant direction")
+                       "single node only: plug \"Reference Normal\" into this constant "
+                       "direction")
           ->type_name("X,Y,Z"),
       preview
           ->add_option("--reference-object", line->referenceObject,
-                       "\"Reference Object\": the object whose forward (+Z) axis is the "
-                       "reference (default KeyAim, aimed the way the key light shines)")
+                       "single node only: \"Reference Object\", the object whose forward (+Z) "
+                       "axis is the reference (default KeyAim, aimed the way the key light "
+                       "shines)")
           ->type_name("NAME"),
       preview
           ->add_option("--object", line->objects,
-                       "a scene object and its forward axis, or a new axis for Sphere or "
-                       "KeyAim; repeat for more")
+                       "single node only: a scene object and its forward axis, or a new axis "
+                       "for Sphere or KeyAim; repeat for more")
           ->type_name("NAME:X,Y,Z")
           ->expected(1)
           ->take_all(),
       preview
           ->add_option("--weight", line->weight,
-                       "plug \"Weight\" into this constant (default 0.25)")
+                       "single node only: plug \"Weight\" into this constant, any number "
+                       "(default 0.25)")
           ->type_name("W"),
       preview
           ->add_option("--weight-map", line->weightMap,
-                       "\"WeightMap\": a map painted on the sphere, Gradient (1 at the top to 0 "
-                       "at the bottom) or Cap (1 above 30 degrees, unpainted below)")
+                       "single node only: \"WeightMap\", a map painted on the sphere, Gradient "
+                       "(1 at the top to 0 at the bottom) or Cap (1 above 30 degrees, unpainted "
+                       "below)")
           ->type_name("NAME"),
       preview
           ->add_option("--invert", line->invert,
-                       "\"Invert Vector\"; on in a new node, so the normal turns toward the "
-                       "opposite of the reference")
+                       "single node only: \"Invert Vector\", 0 or 1; on in a new node, so the "
+                       "normal turns toward the opposite of the reference")
           ->type_name("0|1"),
   };
   line->multiOnly = {
       preview
           ->add_option("--stage", line->stages,
-                       "a stage's reference direction and weight, in stage order; repeat for "
-                       "more (default: toward the key light by 0.25, then the ground by 0.25)")
+                       "multi node only: a stage's reference direction and weight, in stage "
+                       "order; repeat for more (default: toward the key light by 0.25, then the "
+                       "ground by 0.25)")
           ->type_name("X,Y,Z:W")
           ->expected(1)
           ->take_all(),
   };
-  preview->add_option("--size", line->size, "pixels across each picture (default 512)")
+  preview
+      ->add_option(
+          "--size", line->size,
+          "pixels across each picture, 1 to " + std::to_string(kMaxSize) + " (default 512)")
       ->type_name("N");
   preview
       ->add_option("--samples", line->samples,
-                   "samples per pixel, to smooth outlines and sudden turns (default " +
-                       std::to_string(kDefaultSamples) + ", at most " +
-                       std::to_string(kMaxSamples) + ")")
+                   "samples per pixel, to smooth outlines and sudden turns, 1 to " +
+                       std::to_string(kMaxSamples) + " (default " +
+                       std::to_string(kDefaultSamples) + ")")
       ->type_name("N");
   preview
       ->add_option("--show", line->show,
                    "shading (default), or normals to add a row of normal maps below")
       ->type_name("shading|normals");
-  preview
-      ->add_option("--module", line->module,
-                   "the module file (default: kerrowbend.p beside this tool, else "
-                   "../lib/kerrowbend/kerrowbend.p from its folder, as installed)")
+  preview->add_option("--module", line->module, "the module file (default: " + modulePlaces() + ")")
       ->type_name("PATH");
   addTimeLimitOption(
       *preview, line->timeLimit,

@@ -5,14 +5,19 @@
 #define KERROWBEND_TOOLS_PROCESS_MODULE_LOCATION_H
 
 #include <string>
+#include <string_view>
 
 namespace kerrowbend_host {
 
 // The first that is a file of kerrowbend.p in the running tool's folder
 // and the installed module's place relative to that folder. Throws
-// std::runtime_error naming the places looked at, and --module, when
-// neither is.
-std::string defaultModulePath();
+// std::runtime_error naming the places looked at, and how the command
+// names a module of the user's choice (howToName, "--module PATH"), when
+// neither is: the one sentence every command gives for a missing module.
+std::string defaultModulePath(std::string_view howToName);
+
+// The places defaultModulePath looks, as the commands' help says them.
+std::string modulePlaces();
 
 }  // namespace kerrowbend_host
 

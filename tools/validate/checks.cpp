@@ -10,7 +10,10 @@
 #include <algorithm>
 #include <iterator>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
+#include "tools/cli/command_line.h"
 #include "tools/validate/groups.h"
 
 namespace kerrowbend_host {
@@ -130,6 +133,24 @@ const ValidateCheck kChecks[] = {
      checkHostCallsPerSpot},
 };
 
+// What the user most likely meant by a pattern that names no check: the
+// group of that name, or the nearest names of checks and groups.
+std::string meantBy(const std::string &pattern) {
+  std::vector<std::string> names;
+  for (const ValidateCheck &check : kChecks) {
+    const std::string name = check.name;
+    const std::string group = name.substr(0, name.find('/') + 1);
+    if (names.empty() || names.back() != group) names.push_back(group);
+    names.push_back(name);
+  }
+  const std::vector<std::string> meant =
+      std::find(names.begin(), names.end(), pattern + "/") != names.end()
+          ? std::vector<std::string>{pattern + "/"}
+          : nearestWords(pattern, names);
+  if (meant.empty()) return "--list names every check";
+  return "did you mean " + alternatives(meant) + "?";
+}
+
 }  // namespace
 
 std::span<const ValidateCheck> validateChecks() { return kChecks; }
@@ -142,8 +163,8 @@ std::vector<const ValidateCheck *> selectChecks(const std::vector<std::string> &
   for (const std::string &pattern : patterns) {
     if (std::none_of(std::begin(kChecks), std::end(kChecks),
                      [&](const ValidateCheck &check) { return named(check, pattern); })) {
-      throw std::invalid_argument("no check is named '" + pattern +
-                                  "' (see kerrowbend-host validate --list)");
+      throw std::invalid_argument("--check: no check is named '" + pattern + "'; " +
+                                  meantBy(pattern));
     }
   }
   std::vector<const ValidateCheck *> selected;

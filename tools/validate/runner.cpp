@@ -26,6 +26,7 @@
 #include "tools/cli/command_line.h"
 #include "tools/cli/commands.h"
 #include "tools/process/child_run.h"
+#include "tools/process/module_location.h"
 #include "tools/process/output_file.h"
 #include "tools/validate/checks.h"
 #include "tools/validate/heap.h"
@@ -154,8 +155,26 @@ CheckResult runOne(const ValidateCheck &check, const ValidateRun &run) {
   return {check.name, CheckResult::kFailed, checkFailure(outcome, run.timeLimit), elapsed()};
 }
 
-int runValidate(const ValidateRun &run) {
+// Each chosen check's name, then what it makes sure of, the descriptions
+// lined up in one column.
+void listChecks(const std::vector<const ValidateCheck *> &checks) {
+  std::size_t width = 0;
+  for (const ValidateCheck *check : checks) width = std::max(width, std::strlen(check->name));
+  for (const ValidateCheck *check : checks) {
+    std::cout << check->name << std::string(width + 2 - std::strlen(check->name), ' ')
+              << check->description << '\n';
+  }
+}
+
+int runValidate(ValidateRun run) {
   const std::vector<const ValidateCheck *> checks = selectChecks(run.checks);
+  // A module named is looked at whatever else was asked, so that a wrong
+  // path never passes unnoticed; --list alone needs none.
+  if (run.list && run.modulePath.empty()) {
+    listChecks(checks);
+    return kExitOk;
+  }
+  if (run.modulePath.empty()) run.modulePath = defaultModulePath("the MODULE argument");
   // Checked first, so that a file that cannot be written costs no run;
   // written whole at the end, so an earlier report stays until then.
   if (!run.junitPath.empty()) {
@@ -166,6 +185,10 @@ int runValidate(const ValidateRun &run) {
     }
   }
   loadOnce(run);
+  if (run.list) {
+    listChecks(checks);
+    return kExitOk;
+  }
   std::vector<CheckResult> results;
   int passed = 0;
   int failed = 0;
@@ -194,19 +217,6 @@ int runValidate(const ValidateRun &run) {
   return failed == 0 ? kExitOk : kExitFailure;
 }
 
-// Each check's name, then what it makes sure of, the descriptions lined up
-// in one column.
-void listChecks() {
-  std::size_t width = 0;
-  for (const ValidateCheck &check : validateChecks()) {
-    width = std::max(width, std::strlen(check.name));
-  }
-  for (const ValidateCheck &check : validateChecks()) {
-    std::cout << check.name << std::string(width + 2 - std::strlen(check.name), ' ')
-              << check.description << '\n';
-  }
-}
-
 }  // namespace
 
 void addValidateCommand(CLI::App &app, int &exitCode) {
@@ -215,9 +225,13 @@ void addValidateCommand(CLI::App &app, int &exitCode) {
       "validate",
       "Run the host contract's conformance checks on a module file, each in a process of its own");
   readLeniently(*validate);
-  validate->add_option("module", run->modulePath, "the module file (kerrowbend.p)");
+  validate
+      ->add_option("MODULE", run->modulePath,
+                   "the module file to check (default: " + modulePlaces() + ")")
+      ->type_name("");
   validate->add_flag("--list", run->list,
-                     "list the checks, each with what it makes sure of, and run none");
+                     "list the checks, or those --check names, each with what it makes sure "
+                     "of, and run none");
   validate
       ->add_option("--check", run->checks,
                    "run only this check, or every check of a group given as GROUP/ (repeat)")
@@ -233,11 +247,6 @@ void addValidateCommand(CLI::App &app, int &exitCode) {
                      "seconds a check may run before it is stopped and counted as failed");
   validate->callback([validate, run, &exitCode] {
     exitCode = runCommand(*validate, [&run] {
-      if (run->list) {
-        listChecks();
-        return int{kExitOk};
-      }
-      if (run->modulePath.empty()) throw UsageError("a module file is required");
       try {
         return runValidate(*run);
       } catch (const std::invalid_argument &unknown) {
