@@ -22,6 +22,7 @@ struct HeapCounts {
   std::size_t followedTaken;  // calloc blocks taken while following
   std::size_t followedGiven;  // of those, the ones freed while following
   int followedOverflow;       // more calloc blocks outstanding than can be followed
+  std::size_t callocBytes;    // bytes asked of calloc, refused requests included
 };
 
 // Fills counts; at any time, from any thread.

@@ -24,6 +24,7 @@ std::atomic<std::size_t> refuseAt{kRefuseNone};
 std::atomic<bool> callocOnly{false};
 std::atomic<std::size_t> numbered{0};
 std::atomic<bool> refused{false};
+std::atomic<std::size_t> callocBytes{0};
 
 // Counts a request and tells whether it is the one to refuse.
 bool refuse(bool isCalloc) {
@@ -103,6 +104,7 @@ ENTRY void *malloc(std::size_t size) {
 }
 
 ENTRY void *calloc(std::size_t count, std::size_t size) {
+  callocBytes.fetch_add(count * size, std::memory_order_relaxed);
   if (refuse(true)) return nullptr;
   void *block = handedOut(__libc_calloc(count, size));
   follow(block);
@@ -164,6 +166,7 @@ ENTRY void kerrowbend_heapcount_read(HeapCounts *counts) {
   counts->followedTaken = followedTaken.load();
   counts->followedGiven = followedGiven.load();
   counts->followedOverflow = followOverflow.load() ? 1 : 0;
+  counts->callocBytes = callocBytes.load();
 }
 
 ENTRY void kerrowbend_heapcount_refuse(std::size_t nth, int onlyCalloc) {

@@ -188,7 +188,8 @@ constexpr const char *kRaceSays = "serial run";
 #if defined(KERROWBEND_HEAP_COUNTING)
 const std::set<std::string> kSkippedHere = {};
 #else
-const std::set<std::string> kSkippedHere = {"resources/memory-balance"};
+const std::set<std::string> kSkippedHere = {"resources/memory-balance", "resources/refused-memory",
+                                            "resources/slot-reuse"};
 #endif
 
 // ---- validate ---------------------------------------------------------------
@@ -221,6 +222,8 @@ const std::vector<std::string> kChecks = {
     "panel/input-events",
     "resources/memory-balance",
     "resources/inputs-and-panels",
+    "resources/refused-memory",
+    "resources/slot-reuse",
     "known/single-inputs",
     "known/degenerate-references",
     "known/reference-object",
@@ -299,7 +302,8 @@ TEST_P(BrokenModuleTest, FailsExactlyTheChecksThatCatchTheFault) {
 const BrokenModule kBrokenModules[] = {
     {"name_overflow_module", {"panel/long-names"}, "field", {}},
     {"save_load_mismatch_module",
-     {"state/save-load-save-binary", "state/save-load-save-text", "state/damaged-loads"},
+     {"state/save-load-save-binary", "state/save-load-save-text", "state/damaged-loads",
+      "resources/refused-memory"},
      "save",
      {}},
     {"eval_crash_module",
@@ -352,8 +356,9 @@ const BrokenModule kBrokenModules[] = {
     {"answers_unknown_ids_module", {"panel/get-set-every-id"}, "unknown id", {}},
     {"remakes_stage_one_module", {"panel/input-size-edits"}, "made anew", {}},
     {"ignores_loaded_count_module",
-     {"state/save-load-save-binary", "state/save-load-save-text", "state/damaged-stage-count"},
-     "Input Size",
+     {"state/save-load-save-binary", "state/save-load-save-text", "state/damaged-stage-count",
+      "resources/refused-memory"},
+     "load",
      {}},
     {"saves_nothing_module",
      {"state/save-load-save-binary", "state/save-load-save-text", "state/block-tokens",
@@ -365,7 +370,10 @@ const BrokenModule kBrokenModules[] = {
      {"instance/create-destroy-many", "resources/inputs-and-panels"},
      "1 of",
      {}},
-    {"leaks_on_destroy_module", {"resources/memory-balance"}, "more blocks", {}},
+    {"leaks_on_destroy_module",
+     {"resources/memory-balance", "resources/refused-memory"},
+     "stayed",
+     {}},
     {"destroys_twice_module",
      {"instance/host-calls", "resources/inputs-and-panels"},
      "destroy",
@@ -386,6 +394,9 @@ const BrokenModule kBrokenModules[] = {
     {"renamed_value_module", {"panel/tables"}, "InputSize", {}},
     {"clamped_map_count_module", {"panel/popups"}, "-2", {}},
     {"invert_token_module", {"state/block-tokens"}, "Invert 1", {}},
+    {"wrong_create_text_module", {"resources/refused-memory"}, "Couldn't allocate", {}},
+    {"crashes_without_list_module", {"resources/refused-memory"}, "its process", {}},
+    {"freed_slot_unused_module", {"resources/slot-reuse"}, "round", {}},
     {"clears_item_flag_module", {"eval/threads-beside-activation"}, "serial run", {}},
     {"sets_twice_module",
      {"activation/without-item-table", "known/degenerate-references", "known/multi-stages",

@@ -20,6 +20,12 @@
 //                         scene file reloads it as a new node
 //   NO_STAGE_LIMIT        the multi node makes as many stages as a loaded or
 //                         edited count asks for, past the limit
+//   WRONG_CREATE_TEXT     a create refused its memory reports "Could not
+//                         allocate memory for the instance."
+//   CRASHES_WITHOUT_LIST  the multi node reads through its stage list when
+//                         the memory for it was refused
+//   FREED_SLOT_UNUSED     a stage slot freed is never taken again, so each
+//                         shrink and grow enlarges the list
 //   CLEARS_ITEM_FLAG      the multi node's handler activation clears the
 //                         item-table flag a moment before it sets it again,
 //                         so spots shaded meanwhile pass through
@@ -144,6 +150,40 @@ extern "C" SlotList *__wrap__ZN10kerrowbend12resizeInputsERKNS_17MultiDragInstan
     append(stages, stage);
   }
   return stages;
+}
+
+#elif defined(WRONG_CREATE_TEXT)
+extern "C" void *__real_createDragInstance(void *priv, NodeId node, Error *error);
+extern "C" void *__wrap_createDragInstance(void *priv, NodeId node, Error *error) {
+  void *inst = __real_createDragInstance(priv, node, error);
+  if (inst == nullptr && error != nullptr && *error != nullptr) {
+    *error = "Could not allocate memory for the instance.";
+  }
+  return inst;
+}
+
+#elif defined(CRASHES_WITHOUT_LIST)
+// kerrowbend::createSlotList(int32_t), by its linker name.
+extern "C" SlotList *__real__ZN10kerrowbend14createSlotListEi(int32_t size);
+extern "C" SlotList *__wrap__ZN10kerrowbend14createSlotListEi(int32_t size) {
+  SlotList *list = __real__ZN10kerrowbend14createSlotListEi(size);
+  // Taken for granted: the list's step, read before anyone asks whether
+  // the list is there.
+  static_cast<volatile SlotList *>(list)->growStep = 5;
+  return list;
+}
+
+#elif defined(FREED_SLOT_UNUSED)
+// kerrowbend::removeLast(SlotList *), by its linker name.
+extern "C" void __real__ZN10kerrowbend10removeLastEPNS_8SlotListE(SlotList *list);
+extern "C" void __wrap__ZN10kerrowbend10removeLastEPNS_8SlotListE(SlotList *list) {
+  int32_t tail = kNoSlot;
+  if (list != nullptr && list->count > 0) {
+    tail = list->head;
+    for (int32_t i = 1; i < list->count; ++i) tail = list->slots[tail].next;
+  }
+  __real__ZN10kerrowbend10removeLastEPNS_8SlotListE(list);
+  if (tail != kNoSlot) list->slots[tail].inUse = 1;
 }
 
 #elif defined(CLEARS_ITEM_FLAG)

@@ -94,6 +94,15 @@ const ValidateCheck kChecks[] = {
      checkMemoryBalance, true},
     {"resources/inputs-and-panels",
      "no input destroyed twice; every panel destroyed with its instance", checkInputsAndPanels},
+    {"resources/refused-memory",
+     "each calloc request of a create, load, copy or resize refused in turn: no crash, no leak, "
+     "the failed create's text, and a node that saves and reloads (skipped where memory-balance "
+     "is)",
+     checkRefusedMemory, true},
+    {"resources/slot-reuse",
+     "rounds of Input Size 1 to 20 and back take the same memory each, as freed stage slots are "
+     "taken again (skipped where memory-balance is)",
+     checkSlotReuse, true},
     {"known/single-inputs",
      "plugged constants, the worked example's weights 0, 0.5, 1, 2, -1, \"Invert Vector\" on and "
      "off, references of any length",

@@ -59,6 +59,8 @@ void checkKnownExtremeReferences(const std::string &modulePath);
 // resources_checks.cpp
 void checkMemoryBalance(const std::string &modulePath);
 void checkInputsAndPanels(const std::string &modulePath);
+void checkRefusedMemory(const std::string &modulePath);
+void checkSlotReuse(const std::string &modulePath);
 
 // eval_checks.cpp
 void checkFiniteResults(const std::string &modulePath);
