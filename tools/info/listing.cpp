@@ -64,7 +64,7 @@ void printNode(const std::string &modulePath, const std::string &server, std::os
   hostsim::Host host(modulePath);
   out << "node " << quoted(server.c_str()) << '\n';
   const int activated = host.activateHandler(server);
-  if (activated != 0) {
+  if (activated != ACTIVATE_OK) {
     out << "  handler activation failed with " << activated << '\n';
     return;
   }
@@ -81,12 +81,12 @@ void printNode(const std::string &modulePath, const std::string &server, std::os
     out << "  output  " << quoted(output->name().c_str()) << ' '
         << connectionName(output->connectionType()) << '\n';
   }
-  if (host.module().findServer("NodeInterface", server) == nullptr) return;
+  if (host.module().findServer(SERVER_CLASS_NODE_INTERFACE, server) == nullptr) return;
   tellParent("opening the " + server + " node's panel");
   InterfaceRecord record{node.instance(), nullptr, nullptr, nullptr};
-  const int opened = host.activateInterface(server, 4, &record);
+  const int opened = host.activateInterface(server, NODE_INTERFACE_VERSION, &record);
   const hostsim::PanelRecord *panel = host.panels().find(record.panel);
-  if (opened != 0 || panel == nullptr) {
+  if (opened != ACTIVATE_OK || panel == nullptr) {
     out << "  no panel (interface activation gave " << opened << ")\n";
     return;
   }
@@ -118,7 +118,7 @@ std::string describeModule(const std::string &modulePath) {
     for (const ServerRecord *server : module.servers()) {
       printServer(*server, out);
       if (server->className != nullptr && server->name != nullptr &&
-          std::string(server->className) == "NodeHandler") {
+          std::string(server->className) == SERVER_CLASS_NODE_HANDLER) {
         nodes.emplace_back(server->name);
       }
     }
