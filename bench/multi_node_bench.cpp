@@ -9,7 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 #include "hostsim/host.h"
 #include "hostsim/module_facts.h"
 

@@ -37,11 +37,11 @@
 #include "host/node_io.h"
 #include "host/scene.h"
 #include "hostsim/call_log.h"
-#include "hostsim/handler.h"
+#include "hostsim/handler_activation.h"
 #include "hostsim/loader.h"
 #include "hostsim/node.h"
-#include "hostsim/panel.h"
-#include "hostsim/scene.h"
+#include "hostsim/panel_service.h"
+#include "hostsim/scene_model.h"
 #include "hostsim/services.h"
 
 namespace hostsim {

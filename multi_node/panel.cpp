@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "module/host_services.h"
-#include "module/panel.h"
+#include "module/panel_build.h"
 #include "multi_node/instance.h"
 
 namespace kerrowbend {

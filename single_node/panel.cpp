@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "module/host_services.h"
-#include "module/panel.h"
+#include "module/panel_build.h"
 #include "module/scene_objects.h"
 #include "single_node/instance.h"
 

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 #include "hostsim/host.h"
 #include "hostsim/module_facts.h"
 

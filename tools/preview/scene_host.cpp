@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 #include "hostsim/module_facts.h"
 #include "tools/preview/render.h"
 
