@@ -149,8 +149,9 @@ hostsim::Node &PreviewScene::placeConfiguredNode(const PreviewSettings &settings
   InterfaceRecord record{node.instance(), nullptr, nullptr, nullptr};
   const int opened = host_.activateInterface(server, NODE_INTERFACE_VERSION, &record);
   const hostsim::PanelRecord *panel = host_.panels().find(record.panel);
-  if (opened != ACTIVATE_OK || panel == nullptr)
+  if (opened != ACTIVATE_OK || panel == nullptr) {
     fail("the " + server + " node's panel did not open");
+  }
   const auto edited = [&](int answer, const char *control) {
     if (answer != 1) fail("the " + server + " panel refused a value for " + control);
   };
