@@ -9,7 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 #include "hostsim/host.h"
 #include "hostsim/module_facts.h"
 
@@ -24,13 +24,13 @@ struct MultiBench {
   hostsim::PanelRecord *panel = nullptr;
 
   bool setUp(benchmark::State &state) {
-    if (host.activateHandler(facts::kMulti) != 0) {
+    if (host.activateHandler(facts::kMulti) != ACTIVATE_OK) {
       state.SkipWithError("activation failed");
       return false;
     }
     node = &host.createNode(facts::kMulti, "bench");
     InterfaceRecord record{node->instance(), nullptr, nullptr, nullptr};
-    host.activateInterface(facts::kMulti, 4, &record);
+    host.activateInterface(facts::kMulti, NODE_INTERFACE_VERSION, &record);
     panel = host.panels().find(record.panel);
     host.log().setRecording(false);
     return true;
@@ -72,7 +72,7 @@ void BM_MultiInputSizeRoundTrip(benchmark::State &state) {
     state.PauseTiming();
     hostsim::Node &node = bench.host.createNode(facts::kMulti, "round trip");
     InterfaceRecord record{node.instance(), nullptr, nullptr, nullptr};
-    bench.host.activateInterface(facts::kMulti, 4, &record);
+    bench.host.activateInterface(facts::kMulti, NODE_INTERFACE_VERSION, &record);
     const hostsim::PanelRecord &panel = *bench.host.panels().find(record.panel);
     state.ResumeTiming();
     panel.editInt(facts::kInputSizeId, stages);

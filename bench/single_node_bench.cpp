@@ -12,7 +12,7 @@ namespace {
 
 void BM_ShadeSpotBothInputsConnected(benchmark::State &state) {
   hostsim::Host host(KERROWBEND_MODULE_PATH);
-  if (host.activateHandler("Kerrowbend") != 0) {
+  if (host.activateHandler("Kerrowbend") != ACTIVATE_OK) {
     state.SkipWithError("activation failed");
     return;
   }

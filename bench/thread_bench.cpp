@@ -24,7 +24,7 @@ std::unique_ptr<SharedNode> shared;
 
 void setUp(benchmark::State &state) {
   auto built = std::make_unique<SharedNode>();
-  if (built->host.activateHandler("Kerrowbend") != 0) {
+  if (built->host.activateHandler("Kerrowbend") != ACTIVATE_OK) {
     state.SkipWithError("activation failed");
     return;
   }

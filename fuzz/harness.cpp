@@ -181,8 +181,10 @@ void Harness::activate() {
   host_.setProductVersion(version_ / 10, version_ % 10);
   hostsim::HandlerOptions options;
   options.itemTable = itemTable_;
-  FUZZ_REQUIRE(host_.activateHandler(kSingle, 3, options) == 0, "single handler not activated");
-  FUZZ_REQUIRE(host_.activateHandler(kMulti, 3, options) == 0, "multi handler not activated");
+  FUZZ_REQUIRE(host_.activateHandler(kSingle, NODE_HANDLER_VERSION, options) == ACTIVATE_OK,
+               "single handler not activated");
+  FUZZ_REQUIRE(host_.activateHandler(kMulti, NODE_HANDLER_VERSION, options) == ACTIVATE_OK,
+               "multi handler not activated");
 }
 
 void Harness::configure(int version, bool itemTable) {
@@ -207,8 +209,10 @@ hostsim::PanelRecord &Harness::panel(Slot slot) {
   const hostsim::Node *node = nodes_[index(slot)];
   FUZZ_REQUIRE(node != nullptr, "panel asked for before its node");
   InterfaceRecord record{node->instance(), nullptr, nullptr, nullptr};
-  FUZZ_REQUIRE(host_.activateInterface(node->server(), 4, &record) == 0 && record.panel != nullptr,
-               "%s: no panel", node->server().c_str());
+  FUZZ_REQUIRE(
+      host_.activateInterface(node->server(), NODE_INTERFACE_VERSION, &record) == ACTIVATE_OK &&
+          record.panel != nullptr,
+      "%s: no panel", node->server().c_str());
   held = host_.panels().find(record.panel);
   return *held;
 }

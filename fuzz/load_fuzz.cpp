@@ -76,7 +76,7 @@ struct Fixture {
   hostsim::Host host{KERROWBEND_MODULE_PATH};
   hostsim::Node *node = nullptr;
   Fixture() {
-    if (host.activateHandler("Kerrowbend") != 0) __builtin_trap();
+    if (host.activateHandler("Kerrowbend") != ACTIVATE_OK) __builtin_trap();
     node = &host.createNode("Kerrowbend", "fuzz");
     host.log().setRecording(false);
   }

@@ -414,13 +414,15 @@ class Sequence {
                            unchangedInterfaceCommand};
     const int answer =
         harness_.host().activateInterface(node.server(), version, noRecord ? nullptr : &record);
-    if (version != 4) {
-      FUZZ_REQUIRE(answer == 1, "interface version %d answered %d", version, answer);
+    if (version != NODE_INTERFACE_VERSION) {
+      FUZZ_REQUIRE(answer == ACTIVATE_BAD_VERSION, "interface version %d answered %d", version,
+                   answer);
     } else if (noRecord) {
-      FUZZ_REQUIRE(answer == 3, "interface with no record answered %d", answer);
+      FUZZ_REQUIRE(answer == ACTIVATE_MISSING_RECORD, "interface with no record answered %d",
+                   answer);
     } else {
-      FUZZ_REQUIRE(answer == 0 && record.panel == panel.id() && record.options == nullptr &&
-                       record.command == nullptr,
+      FUZZ_REQUIRE(answer == ACTIVATE_OK && record.panel == panel.id() &&
+                       record.options == nullptr && record.command == nullptr,
                    "%s: a second activation did not hand back its panel", node.server().c_str());
       return;
     }

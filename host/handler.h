@@ -13,6 +13,11 @@
 extern "C" {
 #endif
 
+/* Class versions a server accepts: a handler takes the current version or
+ * the one before it, an interface only its own. */
+enum { NODE_HANDLER_VERSION_PREVIOUS = 2, NODE_HANDLER_VERSION = 3 };
+enum { NODE_INTERFACE_VERSION = 4 };
+
 /* The shaded spot, filled by the host for each evaluation. Read only to the
  * module; a host may append further fields. */
 typedef struct NodalAccess {

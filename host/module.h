@@ -12,6 +12,30 @@
 extern "C" {
 #endif
 
+/* The descriptor's identification: a host loads only a module whose
+ * descriptor carries this synchronisation code, system version and the code
+ * of the machine the host runs on. */
+#define MODULE_SYNC_CODE 0x04121994u
+#define MODULE_SYSTEM_VERSION 3u
+#define MODULE_MACHINE_CODE 0x300u
+
+/* Server classes: the node itself, and its panel. */
+#define SERVER_CLASS_NODE_HANDLER "NodeHandler"
+#define SERVER_CLASS_NODE_INTERFACE "NodeInterface"
+
+/* Server tags: the name the user sees, and the node editor group the node
+ * is listed under ("/Tools"). */
+#define SERVER_TAG_DISPLAY_NAME 0u
+#define SERVER_TAG_NODE_GROUP 0x70000u
+
+/* Results of an activation routine. */
+enum {
+  ACTIVATE_OK = 0,
+  ACTIVATE_BAD_VERSION = 1,     /* the class's version is one the server does not know */
+  ACTIVATE_MISSING_SERVICE = 2, /* the host lacks a service the server needs */
+  ACTIVATE_MISSING_RECORD = 3,  /* local is null or has no table to fill */
+};
+
 /* One (text, tag) pair describing a server; lists end with {null, 0}. */
 typedef struct ServerTagInfo {
   const char *string;
@@ -25,7 +49,7 @@ typedef int (*ActivateFunc)(int version, GlobalFunc global, void *local, void *s
 
 /* One server the module offers; the list ends with a record of all nulls. */
 typedef struct ServerRecord {
-  const char *className; /* "NodeHandler" or "NodeInterface" */
+  const char *className; /* SERVER_CLASS_NODE_HANDLER or SERVER_CLASS_NODE_INTERFACE */
   const char *name;      /* the server's name, as the user sees it */
   ActivateFunc activate; /* called by the host for each activation */
   ServerTagInfo *tagInfo;

@@ -1,5 +1,5 @@
-/* Node services: "NodeFuncs", "NodeInputFuncs 3"/"NodeInputFuncs 2" and
- * "NodeOutputFuncs 2"/"NodeOutputFuncs". Each table may have further fields
+/* Node services: the node's own table, its inputs and its outputs, each
+ * under its current name or an older one of the same layout. Each table may have further fields
  * after the listed ones; the module never touches them. */
 #ifndef KERROWBEND_HOST_NODE_IO_H
 #define KERROWBEND_HOST_NODE_IO_H
@@ -10,6 +10,15 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+#define NODE_FUNCS_SERVICE "NodeFuncs"
+#define NODE_INPUT_FUNCS_SERVICE "NodeInputFuncs 3"
+#define NODE_INPUT_FUNCS_SERVICE_2 "NodeInputFuncs 2"
+#define NODE_OUTPUT_FUNCS_SERVICE "NodeOutputFuncs 2"
+#define NODE_OUTPUT_FUNCS_SERVICE_1 "NodeOutputFuncs"
+
+/* setPreviewType's type for a node whose output is a normal. */
+enum { NODE_PREVIEW_NORMAL = 2 };
 
 typedef struct NodeFuncs {
   /* The node's name as the user sees it; the host owns the text. */

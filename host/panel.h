@@ -1,6 +1,6 @@
-/* The panel service, "LWXPanel 2" or "LWXPanel". The module describes a panel
- * with constant tables and reaches its values only through get and set
- * callbacks; the host draws and runs it. All calls are [main-thread]. */
+/* The panel service, under PANEL_SERVICE or its older name PANEL_SERVICE_1.
+ * The module describes a panel with constant tables and reaches its values
+ * only through get and set callbacks; the host draws and runs it. All calls are [main-thread]. */
 #ifndef KERROWBEND_HOST_PANEL_H
 #define KERROWBEND_HOST_PANEL_H
 
@@ -10,7 +10,18 @@
 extern "C" {
 #endif
 
+#define PANEL_SERVICE "LWXPanel 2"
+#define PANEL_SERVICE_1 "LWXPanel"
+
 enum { PANEL_TYPE_VIEW = 1 }; /* the kind of panel the module creates */
+
+/* Control classes (PanelControl.ctrlClass) and value types
+ * (PanelDataDesc.dataType) the host knows by name. */
+#define PANEL_CONTROL_PRESET_TEXT "sPresetText" /* text with a popup of choices */
+#define PANEL_CONTROL_BOOLEAN "iBoolean"
+#define PANEL_CONTROL_INTEGER "integer"
+#define PANEL_DATA_STRING "string"
+#define PANEL_DATA_INTEGER "integer"
 
 /* Hint tags. A hint array is a void *[] of tags, each followed by its
  * parameters, ended by a single 0. */

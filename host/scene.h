@@ -15,7 +15,17 @@ enum { ITEM_TYPE_OBJECT = 0 };
 enum { ITEM_PARAM_FORWARD = 4 };     /* the item's forward (+Z) direction */
 #define VMAP_TYPE_WEIGHT 0x57474854u /* 'WGHT' */
 
-/* "LW Item Info 6", "LW Item Info 5" */
+#define ITEM_INFO_SERVICE "LW Item Info 6"
+#define ITEM_INFO_SERVICE_5 "LW Item Info 5"
+#define SCENE_OBJECTS_SERVICE "Scene Objects 7"
+#define SCENE_OBJECTS_SERVICE_6 "Scene Objects 6"
+#define OBJECT_INFO_SERVICE "LW Object Info 9"
+#define OBJECT_INFO_SERVICE_8 "LW Object Info 8"
+#define OBJECT_INFO_SERVICE_7 "LW Object Info 7"
+#define TIME_INFO_SERVICE "LW Time Info"
+#define PRODUCT_INFO_SERVICE "Product Info"
+
+/* ITEM_INFO_SERVICE, ITEM_INFO_SERVICE_5 */
 typedef struct ItemInfo {
   /* First item of a type (ITEM_TYPE_OBJECT: objects) under parent, or null. */
   ItemId (*first)(int itemType, ItemId parent);
@@ -27,7 +37,7 @@ typedef struct ItemInfo {
   void (*param)(ItemId item, int param, double time, double out[3]);
 } ItemInfo;
 
-/* "Scene Objects 7", "Scene Objects 6" */
+/* SCENE_OBJECTS_SERVICE, SCENE_OBJECTS_SERVICE_6 */
 typedef struct SceneObjects {
   /* Number of vertex maps of a type across the scene. */
   int (*numVMaps)(uint32_t vmapType);
@@ -36,6 +46,10 @@ typedef struct SceneObjects {
 } SceneObjects;
 
 typedef struct MeshInfo MeshInfo;
+
+/* The last host version (major * 10 + minor) whose meshes answer
+ * vmapLookupV1; later hosts answer vmapLookupV2. */
+enum { MESH_LOOKUP_V1_LAST_HOST = 100 };
 
 /* A view of one object's mesh, handed out by ObjectInfo.meshInfo. */
 struct MeshInfo {
@@ -50,20 +64,26 @@ struct MeshInfo {
   VMapId (*vmapLookupV2)(MeshInfo *mesh, uint32_t vmapType, const char *name);
 };
 
-/* "LW Object Info 9", "LW Object Info 8", "LW Object Info 7" */
+/* meshInfo's frozen argument that asks for the frozen mesh. */
+enum { MESH_INFO_FROZEN = 1 };
+
+/* OBJECT_INFO_SERVICE, OBJECT_INFO_SERVICE_8, OBJECT_INFO_SERVICE_7 */
 typedef struct ObjectInfo {
   /* A mesh view of an object; frozen non-zero asks for the frozen mesh. */
   MeshInfo *(*meshInfo)(ItemId object, int frozen);
 } ObjectInfo;
 
-/* "LW Time Info" */
+/* TIME_INFO_SERVICE */
 typedef struct TimeInfo {
   double time; /* the current time in seconds */
   int frame;   /* the current frame */
 } TimeInfo;
 
-/* "Product Info" gives no table: the pointer itself, as uintptr_t, is the
- * product code, with the minor version in bits 16-19, the major in 20-23. */
+/* PRODUCT_INFO_SERVICE gives no table: the pointer itself, as uintptr_t, is
+ * the product code, with the minor version in bits 16-19, the major in 20-23. */
+#define PRODUCT_CODE_MINOR_SHIFT 16
+#define PRODUCT_CODE_MAJOR_SHIFT 20
+#define PRODUCT_CODE_DIGIT_MASK 0xFu
 
 HOST_LAYOUT_CHECK(offsetof(ItemInfo, next) == 8);
 HOST_LAYOUT_CHECK(offsetof(ItemInfo, name) == 16);

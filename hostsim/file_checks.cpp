@@ -18,8 +18,6 @@ namespace hostsim {
 
 namespace {
 
-constexpr uint32_t kSyncCode = 0x04121994;
-
 #if defined(__x86_64__)
 constexpr int kMachine = EM_X86_64;
 #elif defined(__aarch64__)
@@ -274,9 +272,9 @@ std::string serverProblem(const ServerRecord &server, const MappedImage &image, 
 std::string descriptorProblem(const ModuleDescriptor &descriptor, const MappedImage &image,
                               int maxRecords) {
   if (!image.readable(&descriptor, sizeof descriptor)) return "_mod_descrip is cut short";
-  if (descriptor.sysSync != kSyncCode) {
+  if (descriptor.sysSync != MODULE_SYNC_CODE) {
     return "_mod_descrip has the synchronisation code " + hex(descriptor.sysSync) + ", not " +
-           hex(kSyncCode);
+           hex(MODULE_SYNC_CODE);
   }
   if (descriptor.startup == nullptr) return "_mod_descrip has no startup routine";
   if (!image.executable(reinterpret_cast<const void *>(descriptor.startup)) ||

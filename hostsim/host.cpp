@@ -64,7 +64,7 @@ const ServerRecord &Host::server(const char *className, const std::string &name)
 }
 
 int Host::activateHandler(const std::string &name, int version, const HandlerOptions &options) {
-  const ServerRecord &record = server("NodeHandler", name);
+  const ServerRecord &record = server(SERVER_CLASS_NODE_HANDLER, name);
   const GlobalFunc globalFunc = global(options.routine);  // throws before any record is made
   activations_.push_back(std::make_unique<HandlerActivation>());
   HandlerActivation &activation = *activations_.back();
@@ -93,7 +93,8 @@ HandlerActivation *Host::handler(const std::string &name) const {
 
 int Host::activateInterface(const std::string &name, int version, InterfaceRecord *record,
                             void *serverData, int routine) {
-  return server("NodeInterface", name).activate(version, global(routine), record, serverData);
+  return server(SERVER_CLASS_NODE_INTERFACE, name)
+      .activate(version, global(routine), record, serverData);
 }
 
 Node &Host::createNode(const std::string &name, const std::string &nodeName) {

@@ -3,7 +3,7 @@
 //   hostsim::Host host("build/kerrowbend.p");      // load, startup
 //   host.setProductVersion(10, 1);
 //   auto &cube = host.scene().addObject("Cube");
-//   ASSERT_EQ(host.activateHandler("Kerrowbend"), 0);
+//   ASSERT_EQ(host.activateHandler("Kerrowbend"), ACTIVATE_OK);
 //   hostsim::Node &node = host.createNode("Kerrowbend", "Kerrowbend (1)");
 //   node.connect("Weight", 0.5);
 //   host.newTime(0, 0.0);
@@ -35,19 +35,21 @@
 #include "host/handler.h"
 #include "host/module.h"
 #include "host/node_io.h"
+#include "host/scene.h"
 #include "hostsim/call_log.h"
-#include "hostsim/handler.h"
+#include "hostsim/handler_activation.h"
 #include "hostsim/loader.h"
 #include "hostsim/node.h"
-#include "hostsim/panel.h"
-#include "hostsim/scene.h"
+#include "hostsim/panel_service.h"
+#include "hostsim/scene_model.h"
 #include "hostsim/services.h"
 
 namespace hostsim {
 
 // The product code of a host version: minor in bits 16-19, major in 20-23.
 constexpr uintptr_t productCodeFor(int major, int minor) {
-  return (static_cast<uintptr_t>(major & 0xF) << 20) | (static_cast<uintptr_t>(minor & 0xF) << 16);
+  return (static_cast<uintptr_t>(major & PRODUCT_CODE_DIGIT_MASK) << PRODUCT_CODE_MAJOR_SHIFT) |
+         (static_cast<uintptr_t>(minor & PRODUCT_CODE_DIGIT_MASK) << PRODUCT_CODE_MINOR_SHIFT);
 }
 
 class Host {
@@ -123,7 +125,7 @@ class Host {
   // NodeHandler record set up from options; gives what the activation
   // returned. Throws std::invalid_argument when the module has no such
   // server.
-  int activateHandler(const std::string &server, int version = 3,
+  int activateHandler(const std::string &server, int version = NODE_HANDLER_VERSION,
                       const HandlerOptions &options = {});
   // The latest activation of a handler server, or null. Every activation's
   // record stays alive, at its address, until the host is destroyed, or

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 
 namespace hostsim::facts {
 

@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "host/node_io.h"
-#include "hostsim/blocks.h"
-#include "hostsim/handler.h"
+#include "hostsim/block_io.h"
+#include "hostsim/handler_activation.h"
 #include "hostsim/vec3.h"
 
 namespace hostsim {

@@ -2,7 +2,7 @@
 // routine itself.
 //
 // Every name can be switched off on its own, so a test can build a host that
-// offers, say, "LW Item Info 5" but not "LW Item Info 6". Fallback names of
+// offers, say, ITEM_INFO_SERVICE_5 but not ITEM_INFO_SERVICE. Fallback names of
 // one service give the very same table.
 #ifndef KERROWBEND_HOSTSIM_SERVICES_H
 #define KERROWBEND_HOSTSIM_SERVICES_H
@@ -11,6 +11,9 @@
 #include <cstddef>
 #include <string_view>
 
+#include "host/node_io.h"
+#include "host/panel.h"
+#include "host/scene.h"
 #include "host/types.h"
 
 namespace hostsim {
@@ -38,10 +41,22 @@ inline constexpr std::size_t kServiceCount = static_cast<std::size_t>(Service::P
 
 // The lookup name of each service, indexed by Service.
 inline constexpr std::array<const char *, kServiceCount> kServiceNames = {
-    "LW Item Info 6",   "LW Item Info 5",    "NodeFuncs",        "NodeInputFuncs 3",
-    "NodeInputFuncs 2", "NodeOutputFuncs 2", "NodeOutputFuncs",  "Scene Objects 7",
-    "Scene Objects 6",  "LW Object Info 9",  "LW Object Info 8", "LW Object Info 7",
-    "LW Time Info",     "Product Info",      "LWXPanel 2",       "LWXPanel",
+    ITEM_INFO_SERVICE,
+    ITEM_INFO_SERVICE_5,
+    NODE_FUNCS_SERVICE,
+    NODE_INPUT_FUNCS_SERVICE,
+    NODE_INPUT_FUNCS_SERVICE_2,
+    NODE_OUTPUT_FUNCS_SERVICE,
+    NODE_OUTPUT_FUNCS_SERVICE_1,
+    SCENE_OBJECTS_SERVICE,
+    SCENE_OBJECTS_SERVICE_6,
+    OBJECT_INFO_SERVICE,
+    OBJECT_INFO_SERVICE_8,
+    OBJECT_INFO_SERVICE_7,
+    TIME_INFO_SERVICE,
+    PRODUCT_INFO_SERVICE,
+    PANEL_SERVICE,
+    PANEL_SERVICE_1,
 };
 
 inline constexpr const char *serviceName(Service service) {

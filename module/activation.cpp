@@ -7,7 +7,9 @@ namespace kerrowbend {
 
 int activateNodeHandler(int version, GlobalFunc global, void *local,
                         const NodeHandlerCallbacks &node) {
-  if (version != 2 && version != 3) return kBadVersion;
+  if (version != NODE_HANDLER_VERSION_PREVIOUS && version != NODE_HANDLER_VERSION) {
+    return ACTIVATE_BAD_VERSION;
+  }
 
   fetchHostServices(global);
   const int productVer = productVersion(global);
@@ -15,13 +17,13 @@ int activateNodeHandler(int version, GlobalFunc global, void *local,
 
   if (hostServices.inputFuncs == nullptr || hostServices.outputFuncs == nullptr ||
       hostServices.nodeFuncs == nullptr) {
-    return kMissingService;
+    return ACTIVATE_MISSING_SERVICE;
   }
 
   // A host that hands over no record (or a record without its instance
   // table) has nowhere to take the callbacks; writing through it would crash.
   auto *handler = static_cast<NodeHandler *>(local);
-  if (handler == nullptr || handler->inst == nullptr) return kMissingRecord;
+  if (handler == nullptr || handler->inst == nullptr) return ACTIVATE_MISSING_RECORD;
 
   InstanceFuncs &inst = *handler->inst;
   inst.priv = reinterpret_cast<void *>(global);
@@ -46,21 +48,21 @@ int activateNodeHandler(int version, GlobalFunc global, void *local,
   }
 
   handler->evaluate = node.evaluate;
-  return kActivated;
+  return ACTIVATE_OK;
 }
 
 int activateNodeInterface(int version, void *local, PanelBuildFunc buildPanel) {
-  if (version != 4) return kBadVersion;
+  if (version != NODE_INTERFACE_VERSION) return ACTIVATE_BAD_VERSION;
   auto *record = static_cast<InterfaceRecord *>(local);
-  if (record == nullptr) return kMissingRecord;
+  if (record == nullptr) return ACTIVATE_MISSING_RECORD;
   // The panel service comes from the first handler activation; an interface
   // activated before any handler has none to build with.
-  if (hostServices.panelFuncs == nullptr) return kMissingService;
+  if (hostServices.panelFuncs == nullptr) return ACTIVATE_MISSING_SERVICE;
 
   record->panel = buildPanel(record->inst);
   record->options = nullptr;
   record->command = nullptr;
-  return kActivated;
+  return ACTIVATE_OK;
 }
 
 }  // namespace kerrowbend

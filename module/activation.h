@@ -4,17 +4,10 @@
 #define KERROWBEND_MODULE_ACTIVATION_H
 
 #include "host/handler.h"
+#include "host/module.h"
 #include "host/types.h"
 
 namespace kerrowbend {
-
-// Activation results, as the host reads them.
-enum ActivationResult : int {
-  kActivated = 0,
-  kBadVersion = 1,
-  kMissingService = 2,
-  kMissingRecord = 3,
-};
 
 // What a node installs into the host's handler record.
 struct NodeHandlerCallbacks {

@@ -6,35 +6,28 @@
 
 namespace {
 
-constexpr uint32_t kSyncCode = 0x04121994;
-constexpr uint32_t kModuleProtocolVersion = 3;
-constexpr uint32_t kMachineCode = 0x300;
-// The node editor lists a node under the group its tag names.
-constexpr uint32_t kTagDisplayName = 0;
-constexpr uint32_t kTagNodeGroup = 0x70000;
-
 // The host wants a non-null handle and gives it back at shut-down; the
 // module keeps no state that needs one.
 void *startModule() { return reinterpret_cast<void *>(4); }
 void stopModule(void * /*moduleHandle*/) {}
 
 ServerTagInfo singleTags[] = {
-    {"Kerrowbend", kTagDisplayName},
-    {"/Tools", kTagNodeGroup},
+    {"Kerrowbend", SERVER_TAG_DISPLAY_NAME},
+    {"/Tools", SERVER_TAG_NODE_GROUP},
     {nullptr, 0},
 };
 
 ServerTagInfo multiTags[] = {
-    {"KerrowbendMulti", kTagDisplayName},
-    {"/Tools", kTagNodeGroup},
+    {"KerrowbendMulti", SERVER_TAG_DISPLAY_NAME},
+    {"/Tools", SERVER_TAG_NODE_GROUP},
     {nullptr, 0},
 };
 
 ServerRecord servers[] = {
-    {"NodeHandler", "Kerrowbend", kerrowbend::activateSingleHandler, singleTags},
-    {"NodeInterface", "Kerrowbend", kerrowbend::activateSingleInterface, singleTags},
-    {"NodeHandler", "KerrowbendMulti", kerrowbend::activateMultiHandler, multiTags},
-    {"NodeInterface", "KerrowbendMulti", kerrowbend::activateMultiInterface, multiTags},
+    {SERVER_CLASS_NODE_HANDLER, "Kerrowbend", kerrowbend::activateSingleHandler, singleTags},
+    {SERVER_CLASS_NODE_INTERFACE, "Kerrowbend", kerrowbend::activateSingleInterface, singleTags},
+    {SERVER_CLASS_NODE_HANDLER, "KerrowbendMulti", kerrowbend::activateMultiHandler, multiTags},
+    {SERVER_CLASS_NODE_INTERFACE, "KerrowbendMulti", kerrowbend::activateMultiInterface, multiTags},
     {nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -44,6 +37,6 @@ ServerRecord servers[] = {
 extern "C" {
 // NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 __attribute__((visibility("default"))) ModuleDescriptor _mod_descrip = {
-    kSyncCode, kModuleProtocolVersion, kMachineCode, startModule, stopModule, servers,
+    MODULE_SYNC_CODE, MODULE_SYSTEM_VERSION, MODULE_MACHINE_CODE, startModule, stopModule, servers,
 };
 }

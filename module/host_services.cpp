@@ -20,14 +20,15 @@ const Table *lookUp(GlobalFunc global, const char *const (&names)[N]) {
   return nullptr;
 }
 
-constexpr const char *kItemInfoNames[] = {"LW Item Info 6", "LW Item Info 5"};
-constexpr const char *kNodeFuncsNames[] = {"NodeFuncs"};
-constexpr const char *kInputFuncsNames[] = {"NodeInputFuncs 3", "NodeInputFuncs 2"};
-constexpr const char *kOutputFuncsNames[] = {"NodeOutputFuncs 2", "NodeOutputFuncs"};
-constexpr const char *kSceneObjectsNames[] = {"Scene Objects 7", "Scene Objects 6"};
-constexpr const char *kObjectInfoNames[] = {"LW Object Info 9", "LW Object Info 8",
-                                            "LW Object Info 7"};
-constexpr const char *kPanelNames[] = {"LWXPanel 2", "LWXPanel"};
+constexpr const char *kItemInfoNames[] = {ITEM_INFO_SERVICE, ITEM_INFO_SERVICE_5};
+constexpr const char *kNodeFuncsNames[] = {NODE_FUNCS_SERVICE};
+constexpr const char *kInputFuncsNames[] = {NODE_INPUT_FUNCS_SERVICE, NODE_INPUT_FUNCS_SERVICE_2};
+constexpr const char *kOutputFuncsNames[] = {NODE_OUTPUT_FUNCS_SERVICE,
+                                             NODE_OUTPUT_FUNCS_SERVICE_1};
+constexpr const char *kSceneObjectsNames[] = {SCENE_OBJECTS_SERVICE, SCENE_OBJECTS_SERVICE_6};
+constexpr const char *kObjectInfoNames[] = {OBJECT_INFO_SERVICE, OBJECT_INFO_SERVICE_8,
+                                            OBJECT_INFO_SERVICE_7};
+constexpr const char *kPanelNames[] = {PANEL_SERVICE, PANEL_SERVICE_1};
 
 }  // namespace
 
@@ -45,9 +46,9 @@ void fetchHostServices(GlobalFunc global) {
 
 int productVersion(GlobalFunc global) {
   // The product code is the pointer value itself, not a table.
-  const auto code = reinterpret_cast<std::uintptr_t>(global("Product Info", 0));
-  const int minor = static_cast<int>((code >> 16) & 0xF);
-  const int major = static_cast<int>((code >> 20) & 0xF);
+  const auto code = reinterpret_cast<std::uintptr_t>(global(PRODUCT_INFO_SERVICE, 0));
+  const int minor = static_cast<int>((code >> PRODUCT_CODE_MINOR_SHIFT) & PRODUCT_CODE_DIGIT_MASK);
+  const int major = static_cast<int>((code >> PRODUCT_CODE_MAJOR_SHIFT) & PRODUCT_CODE_DIGIT_MASK);
   return minor + major * 10;
 }
 

@@ -47,7 +47,7 @@ extern std::atomic<int32_t> itemFuncsPresent;
 // Looks every service up once per module lifetime; later calls do nothing.
 void fetchHostServices(GlobalFunc global);
 
-// The host version from "Product Info", looked up through global.
+// The host version from the product code, looked up through global.
 int productVersion(GlobalFunc global);
 
 }  // namespace kerrowbend

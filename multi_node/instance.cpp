@@ -70,7 +70,7 @@ void *createMultiInstance(void * /*priv*/, NodeId node, Error *error) {
   if (inst == nullptr) return nullptr;
   inst->node = node;
   inst->inputCount = 1;
-  hostServices.nodeFuncs->setPreviewType(node, 2);
+  hostServices.nodeFuncs->setPreviewType(node, NODE_PREVIEW_NORMAL);
   inst->stages = resizeInputs(*inst, nullptr, 1);
   inst->output = hostServices.outputFuncs->create(node, CONNECTION_VECTOR, "World Normal");
   return inst;

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "module/host_services.h"
-#include "module/panel.h"
+#include "module/panel_build.h"
 #include "multi_node/instance.h"
 
 namespace kerrowbend {
@@ -14,12 +14,12 @@ namespace {
 constexpr uint32_t kInputSizeId = 0x8001;
 
 const PanelControl kControls[] = {
-    {kInputSizeId, "Input Size", "integer"},
+    {kInputSizeId, "Input Size", PANEL_CONTROL_INTEGER},
     {0, nullptr, nullptr},
 };
 
 const PanelDataDesc kData[] = {
-    {kInputSizeId, "InputSize", "integer"},
+    {kInputSizeId, "InputSize", PANEL_DATA_INTEGER},
     {0, nullptr, nullptr},
 };
 

@@ -11,9 +11,6 @@
 namespace kerrowbend {
 namespace {
 
-// Hosts above 100 moved vertex-map lookup to a later entry of the mesh table.
-constexpr int kLastHostWithFirstLookup = 100;
-
 // A weight, or none when the named weight map cannot be sampled.
 struct Weight {
   bool usable;
@@ -26,10 +23,10 @@ struct Weight {
 Weight sampleWeightMap(const char *mapName, const NodalAccess &na) {
   const ObjectInfo *objects = hostServices.objectInfo;
   if (objects == nullptr) return {false, 0.0};
-  MeshInfo *mesh = objects->meshInfo(na.objId, 1);
+  MeshInfo *mesh = objects->meshInfo(na.objId, MESH_INFO_FROZEN);
   if (mesh == nullptr) return {false, 0.0};
 
-  const auto lookup = hostVersion.load(std::memory_order_relaxed) > kLastHostWithFirstLookup
+  const auto lookup = hostVersion.load(std::memory_order_relaxed) > MESH_LOOKUP_V1_LAST_HOST
                           ? mesh->vmapLookupV2
                           : mesh->vmapLookupV1;
   const VMapId map = lookup(mesh, VMAP_TYPE_WEIGHT, mapName);
@@ -69,7 +66,7 @@ bool settleReference(const DragInstance &inst, NodalAccess &na, double reference
     inputs.evaluate(inst.referenceInput, &na, reference);
     return true;
   }
-  const auto *time = static_cast<const TimeInfo *>(hostServices.global("LW Time Info", 0));
+  const auto *time = static_cast<const TimeInfo *>(hostServices.global(TIME_INFO_SERVICE, 0));
   if (time == nullptr || hostServices.itemInfo == nullptr || inst.referenceItem == nullptr) {
     return false;
   }

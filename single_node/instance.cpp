@@ -25,7 +25,7 @@ void *createDragInstance(void * /*priv*/, NodeId node, Error *error) {
   inst->node = node;
   inst->invert = 1;
 
-  hostServices.nodeFuncs->setPreviewType(node, 2);
+  hostServices.nodeFuncs->setPreviewType(node, NODE_PREVIEW_NORMAL);
   const NodeInputFuncs &inputs = *hostServices.inputFuncs;
   inst->referenceInput =
       inputs.create(node, CONNECTION_VECTOR, "Reference Normal", refreshPanelOnInputEvent);

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "module/host_services.h"
-#include "module/panel.h"
+#include "module/panel_build.h"
 #include "module/scene_objects.h"
 #include "single_node/instance.h"
 
@@ -16,16 +16,16 @@ constexpr uint32_t kInvertId = 0x8002;
 constexpr uint32_t kWeightMapId = 0x8003;
 
 const PanelControl kControls[] = {
-    {kReferenceObjectId, "Reference Object", "sPresetText"},
-    {kInvertId, "Invert Vector", "iBoolean"},
-    {kWeightMapId, "WeightMap", "sPresetText"},
+    {kReferenceObjectId, "Reference Object", PANEL_CONTROL_PRESET_TEXT},
+    {kInvertId, "Invert Vector", PANEL_CONTROL_BOOLEAN},
+    {kWeightMapId, "WeightMap", PANEL_CONTROL_PRESET_TEXT},
     {0, nullptr, nullptr},
 };
 
 const PanelDataDesc kData[] = {
-    {kReferenceObjectId, "ReferenceObject", "string"},
-    {kInvertId, "InvertVector", "integer"},
-    {kWeightMapId, "WeightMap", "string"},
+    {kReferenceObjectId, "ReferenceObject", PANEL_DATA_STRING},
+    {kInvertId, "InvertVector", PANEL_DATA_INTEGER},
+    {kWeightMapId, "WeightMap", PANEL_DATA_STRING},
     {0, nullptr, nullptr},
 };
 

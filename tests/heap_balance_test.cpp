@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 #include "hostsim/host.h"
 #include "tests/module_fixture.h"
 #ifdef KERROWBEND_HEAP_COUNTING
@@ -25,7 +25,7 @@ using hostsim::Node;
 
 hostsim::PanelRecord &openPanel(hostsim::Host &host, Node &node) {
   InterfaceRecord record{node.instance(), nullptr, nullptr, nullptr};
-  EXPECT_EQ(host.activateInterface(node.server(), 4, &record), 0);
+  EXPECT_EQ(host.activateInterface(node.server(), NODE_INTERFACE_VERSION, &record), ACTIVATE_OK);
   return *host.panels().find(record.panel);
 }
 
@@ -76,8 +76,8 @@ const Life kLives[] = {
 };
 
 TEST_F(ModuleTest, EveryBlockANodeTakesIsGivenBackByItsDestroy) {
-  ASSERT_EQ(host.activateHandler(kSingle), 0);
-  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  ASSERT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
+  ASSERT_EQ(host.activateHandler(kMulti), ACTIVATE_OK);
   for (const Life &life : kLives) {
 #ifdef KERROWBEND_HEAP_COUNTING
     const heapcount::BalanceScope balance;

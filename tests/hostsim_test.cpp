@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 #include "hostsim/host.h"
 #include "hostsim/module_facts.h"
 
@@ -299,12 +299,12 @@ TEST(HostServices, EveryNameAnswersAndFallbackNamesGiveTheSameTable) {
   Host host;
   for (const char *name : kServiceNames) EXPECT_NE(host.lookup(name), nullptr) << name;
   const std::vector<std::vector<const char *>> families = {
-      {"LW Item Info 6", "LW Item Info 5"},
-      {"NodeInputFuncs 3", "NodeInputFuncs 2"},
-      {"NodeOutputFuncs 2", "NodeOutputFuncs"},
-      {"Scene Objects 7", "Scene Objects 6"},
-      {"LW Object Info 9", "LW Object Info 8", "LW Object Info 7"},
-      {"LWXPanel 2", "LWXPanel"},
+      {ITEM_INFO_SERVICE, ITEM_INFO_SERVICE_5},
+      {NODE_INPUT_FUNCS_SERVICE, NODE_INPUT_FUNCS_SERVICE_2},
+      {NODE_OUTPUT_FUNCS_SERVICE, NODE_OUTPUT_FUNCS_SERVICE_1},
+      {SCENE_OBJECTS_SERVICE, SCENE_OBJECTS_SERVICE_6},
+      {OBJECT_INFO_SERVICE, OBJECT_INFO_SERVICE_8, OBJECT_INFO_SERVICE_7},
+      {PANEL_SERVICE, PANEL_SERVICE_1},
   };
   for (const auto &family : families) {
     for (const char *name : family) {
@@ -329,31 +329,31 @@ TEST(HostServices, EachNameCanBeSwitchedOffAlone) {
 TEST(HostServices, UnknownNamesAnswerNullAndEveryLookupIsLoggedAndCounted) {
   Host host;
   EXPECT_EQ(globalLookup("LW Item Info 4", 0), nullptr);
-  globalLookup("NodeFuncs", 0);
+  globalLookup(NODE_FUNCS_SERVICE, 0);
   host.setServiceAvailable(Service::NodeFuncs, false);
-  globalLookup("NodeFuncs", 0);
+  globalLookup(NODE_FUNCS_SERVICE, 0);
   EXPECT_EQ(
       host.log().entries(),
       (std::vector<std::string>{"lookup LW Item Info 4", "lookup NodeFuncs", "lookup NodeFuncs"}));
-  EXPECT_EQ(host.lookupCount("NodeFuncs"), 2);
+  EXPECT_EQ(host.lookupCount(NODE_FUNCS_SERVICE), 2);
   EXPECT_EQ(host.unknownLookupCount(), 1);
   EXPECT_EQ(host.log().counters.lookups.load(), 3);
 }
 
 TEST(HostServices, ProductInfoAnswersTheCodeItself) {
   Host host;
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(host.lookup("Product Info")), 0xA10000u);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(host.lookup(PRODUCT_INFO_SERVICE)), 0xA10000u);
   host.setProductVersion(9, 6);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(host.lookup("Product Info")), 0x960000u);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(host.lookup(PRODUCT_INFO_SERVICE)), 0x960000u);
   host.setProductCode(0x12345678);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(host.lookup("Product Info")), 0x12345678u);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(host.lookup(PRODUCT_INFO_SERVICE)), 0x12345678u);
   host.setServiceAvailable(Service::ProductInfo, false);
-  EXPECT_EQ(host.lookup("Product Info"), nullptr);
+  EXPECT_EQ(host.lookup(PRODUCT_INFO_SERVICE), nullptr);
 }
 
 TEST(HostServices, OnlyOneHostAnswersAtATime) {
   EXPECT_EQ(Host::current(), nullptr);
-  EXPECT_EQ(globalLookup("NodeFuncs", 0), nullptr) << "no host, no answer";
+  EXPECT_EQ(globalLookup(NODE_FUNCS_SERVICE, 0), nullptr) << "no host, no answer";
   {
     Host first;
     EXPECT_EQ(Host::current(), &first);
@@ -376,10 +376,10 @@ TEST(HostServices, EachLookupRoutineIsItsOwnFunctionAndRecordsItsNumberAndMode) 
     for (int other = 0; other < routine; ++other) {
       EXPECT_NE(global, host.global(other)) << routine << " and " << other;
     }
-    void *answer = global("NodeFuncs", routine);
-    EXPECT_EQ(answer, host.lookup("NodeFuncs")) << "all answer alike";
-    expected.push_back({"NodeFuncs", routine, routine});
-    expected.push_back({"NodeFuncs", 0, 0});
+    void *answer = global(NODE_FUNCS_SERVICE, routine);
+    EXPECT_EQ(answer, host.lookup(NODE_FUNCS_SERVICE)) << "all answer alike";
+    expected.push_back({NODE_FUNCS_SERVICE, routine, routine});
+    expected.push_back({NODE_FUNCS_SERVICE, 0, 0});
   }
   EXPECT_EQ(host.global(), &globalLookup);
   EXPECT_THROW(host.global(kLookupRoutines), std::out_of_range);
@@ -390,8 +390,8 @@ TEST(HostServices, EachLookupRoutineIsItsOwnFunctionAndRecordsItsNumberAndMode) 
   EXPECT_EQ(host.log().count("lookup NodeFuncs"), 2u * kLookupRoutines);
 
   host.log().setRecording(false);
-  host.global(1)("LW Time Info", 7);
-  host.global(1)("LW Time Info", 0);
+  host.global(1)(TIME_INFO_SERVICE, 7);
+  host.global(1)(TIME_INFO_SERVICE, 0);
   host.log().setRecording(true);
   EXPECT_EQ(host.lookupCalls().size(), expected.size()) << "nothing recorded while off";
   EXPECT_EQ(host.log().counters.lookupsWithNonZeroMode.load(), 5) << "modes 1, 2, 3, -3 and 7";
@@ -402,7 +402,7 @@ TEST(HostServices, EachLookupRoutineIsItsOwnFunctionAndRecordsItsNumberAndMode) 
 TEST(CallLog, RecordingOffKeepsNoEntriesButTheCountersStillCount) {
   Host host;
   host.log().setRecording(false);
-  auto *items = static_cast<ItemInfo *>(host.lookup("LW Item Info 6"));
+  auto *items = static_cast<ItemInfo *>(host.lookup(ITEM_INFO_SERVICE));
   items->first(ITEM_TYPE_OBJECT, nullptr);
   host.log().setRecording(true);
   items->first(ITEM_TYPE_OBJECT, nullptr);
@@ -426,9 +426,9 @@ class SceneTest : public ::testing::Test {
 
   Host host;
   Scene &scene = host.scene();
-  ItemInfo *items = static_cast<ItemInfo *>(host.lookup("LW Item Info 6"));
-  SceneObjects *sceneObjects = static_cast<SceneObjects *>(host.lookup("Scene Objects 7"));
-  ObjectInfo *objects = static_cast<ObjectInfo *>(host.lookup("LW Object Info 9"));
+  ItemInfo *items = static_cast<ItemInfo *>(host.lookup(ITEM_INFO_SERVICE));
+  SceneObjects *sceneObjects = static_cast<SceneObjects *>(host.lookup(SCENE_OBJECTS_SERVICE));
+  ObjectInfo *objects = static_cast<ObjectInfo *>(host.lookup(OBJECT_INFO_SERVICE));
 };
 
 TEST_F(SceneTest, ItemWalkFollowsHostOrderThroughRenamesAndRemovals) {
@@ -499,7 +499,7 @@ TEST_F(SceneTest, MeshGivesAPointValueOnlyWhereOneWasSet) {
   a.setWeight("w", set, 0.25f);
   b.setWeight("w", foreign, 0.5f);
 
-  MeshInfo *mesh = objects->meshInfo(a.id(), 1);
+  MeshInfo *mesh = objects->meshInfo(a.id(), MESH_INFO_FROZEN);
   ASSERT_NE(mesh, nullptr);
   const VMapId map = mesh->vmapLookupV1(mesh, VMAP_TYPE_WEIGHT, "w");
   ASSERT_NE(map, nullptr);
@@ -529,13 +529,13 @@ TEST_F(SceneTest, MeshGivesAPointValueOnlyWhereOneWasSet) {
 
 TEST_F(SceneTest, MeshInfoIsRefusedForUnknownItemsOrOnRequestAndMayLackItsRelease) {
   SceneObject &a = scene.addObject("A");
-  EXPECT_EQ(objects->meshInfo(nullptr, 1), nullptr);
-  EXPECT_EQ(objects->meshInfo(reinterpret_cast<ItemId>(&host), 1), nullptr);
+  EXPECT_EQ(objects->meshInfo(nullptr, MESH_INFO_FROZEN), nullptr);
+  EXPECT_EQ(objects->meshInfo(reinterpret_cast<ItemId>(&host), MESH_INFO_FROZEN), nullptr);
   scene.setMeshInfoRefused(true);
-  EXPECT_EQ(objects->meshInfo(a.id(), 1), nullptr);
+  EXPECT_EQ(objects->meshInfo(a.id(), MESH_INFO_FROZEN), nullptr);
   scene.setMeshInfoRefused(false);
   scene.setMeshReleaseAvailable(false);
-  MeshInfo *mesh = objects->meshInfo(a.id(), 1);
+  MeshInfo *mesh = objects->meshInfo(a.id(), MESH_INFO_FROZEN);
   ASSERT_NE(mesh, nullptr);
   EXPECT_EQ(mesh->destroy, nullptr);
   EXPECT_NE(mesh->vmapLookupV1, nullptr);
@@ -551,10 +551,10 @@ TEST_F(SceneTest, ServicesAnswerManyThreadsAtOnce) {
   a.setWeight("w", point, 0.5f);
   auto work = [&] {
     for (int i = 0; i < 200; ++i) {
-      auto *info = static_cast<ItemInfo *>(globalLookup("LW Item Info 6", 0));
+      auto *info = static_cast<ItemInfo *>(globalLookup(ITEM_INFO_SERVICE, 0));
       for (ItemId item = info->first(ITEM_TYPE_OBJECT, nullptr); item; item = info->next(item)) {
       }
-      MeshInfo *mesh = objects->meshInfo(a.id(), 1);
+      MeshInfo *mesh = objects->meshInfo(a.id(), MESH_INFO_FROZEN);
       float value = 0.0f;
       mesh->pointVMapValue(mesh, point, &value, mesh->vmapLookupV2(mesh, VMAP_TYPE_WEIGHT, "w"));
       mesh->destroy(mesh);
@@ -578,16 +578,16 @@ TEST_F(SceneTest, ServicesDoNotAllocateWhileTheLogIsOff) {
   a.setWeight("w", point, 0.5f);
   host.log().setRecording(false);
   heapcount::Scope scope;
-  auto *info = static_cast<ItemInfo *>(globalLookup("LW Item Info 6", 0));
-  globalLookup("LW Time Info", 0);
-  host.global(kLookupRoutines - 1)("LW Time Info", 1);
+  auto *info = static_cast<ItemInfo *>(globalLookup(ITEM_INFO_SERVICE, 0));
+  globalLookup(TIME_INFO_SERVICE, 0);
+  host.global(kLookupRoutines - 1)(TIME_INFO_SERVICE, 1);
   globalLookup("No Such Service", 0);
   double forward[3];
   for (ItemId item = info->first(ITEM_TYPE_OBJECT, nullptr); item; item = info->next(item)) {
     info->name(item);
     info->param(item, ITEM_PARAM_FORWARD, 0.0, forward);
   }
-  MeshInfo *mesh = objects->meshInfo(a.id(), 1);
+  MeshInfo *mesh = objects->meshInfo(a.id(), MESH_INFO_FROZEN);
   float value = 0.0f;
   mesh->pointVMapValue(mesh, point, &value, mesh->vmapLookupV1(mesh, VMAP_TYPE_WEIGHT, "w"));
   mesh->destroy(mesh);
@@ -631,7 +631,7 @@ void onChange(PanelId, uint32_t, uint32_t, int event) { changes += event; }
 
 TEST(PanelService, KeepsWhatTheModuleHandsOverAndDrivesItsCallbacks) {
   Host host;
-  auto *panels = static_cast<PanelFuncs *>(host.lookup("LWXPanel 2"));
+  auto *panels = static_cast<PanelFuncs *>(host.lookup(PANEL_SERVICE));
   static const PanelControl controls[] = {{0x8001, "Name", "sPresetText"}, {0, nullptr, nullptr}};
   static const PanelDataDesc data[] = {{0x8001, "Name", "string"}, {0, nullptr, nullptr}};
   PanelSettings settings;
@@ -694,7 +694,7 @@ TEST(PanelService, KeepsWhatTheModuleHandsOverAndDrivesItsCallbacks) {
 // announced.
 TEST(PanelService, AnEditSetsTheValueThenNotifiesTheControl) {
   Host host;
-  auto *panels = static_cast<PanelFuncs *>(host.lookup("LWXPanel 2"));
+  auto *panels = static_cast<PanelFuncs *>(host.lookup(PANEL_SERVICE));
   static const PanelControl controls[] = {{0x8002, "Flag", "iBoolean"}, {0, nullptr, nullptr}};
   static PanelSettings settings;
   static std::vector<std::vector<int64_t>> seen;  // cid, vid, event, flag at the time
@@ -746,13 +746,14 @@ TEST(Loader, EveryHostStartsFromAFreshCopyOfTheModule) {
     EXPECT_NE(copy, first.module().path());
     EXPECT_FALSE(std::filesystem::exists(copy)) << "the copy goes once it is mapped";
     first.setServiceAvailable(Service::NodeFuncs, false);
-    EXPECT_EQ(first.activateHandler(facts::kSingle), 2);
+    EXPECT_EQ(first.activateHandler(facts::kSingle), ACTIVATE_MISSING_SERVICE);
     first.setServiceAvailable(Service::NodeFuncs, true);
-    EXPECT_EQ(first.activateHandler(facts::kSingle), 2) << "services are fetched once per load";
+    EXPECT_EQ(first.activateHandler(facts::kSingle), ACTIVATE_MISSING_SERVICE)
+        << "services are fetched once per load";
   }
   Host second(KERROWBEND_MODULE_PATH);
   EXPECT_NE(second.module().loadedCopy(), copy);
-  EXPECT_EQ(second.activateHandler(facts::kSingle), 0);
+  EXPECT_EQ(second.activateHandler(facts::kSingle), ACTIVATE_OK);
 }
 
 class NodeFileTest : public ::testing::TestWithParam<BlockForm> {};
@@ -760,7 +761,7 @@ class NodeFileTest : public ::testing::TestWithParam<BlockForm> {};
 // Save, load into a fresh node through a file, save again: the same bytes.
 TEST_P(NodeFileTest, SettingsSurviveAFileAndSaveToTheSameBytes) {
   Host host(KERROWBEND_MODULE_PATH);
-  ASSERT_EQ(host.activateHandler(facts::kSingle), 0);
+  ASSERT_EQ(host.activateHandler(facts::kSingle), ACTIVATE_OK);
   Node &source = host.createNode(facts::kSingle, "Kerrowbend (1)");
   BlockWriter settings(GetParam());
   settings.begin(facts::kObjectBlock.id, facts::kObjectBlock.token);
@@ -791,11 +792,11 @@ INSTANTIATE_TEST_SUITE_P(BothForms, NodeFileTest,
 // evaluate, and the events it is sent.
 TEST(Nodes, InputsAnswerForTheirSourceAndReportConnections) {
   Host host(KERROWBEND_MODULE_PATH);
-  ASSERT_EQ(host.activateHandler(facts::kSingle), 0);
+  ASSERT_EQ(host.activateHandler(facts::kSingle), ACTIVATE_OK);
   Node &node = host.createNode(facts::kSingle, "Kerrowbend (1)");
   const std::vector<std::string> names = node.inputNames();
   ASSERT_EQ(names, (std::vector<std::string>{facts::kReferenceInput, facts::kWeightInput}));
-  auto *inputs = static_cast<NodeInputFuncs *>(host.lookup("NodeInputFuncs 3"));
+  auto *inputs = static_cast<NodeInputFuncs *>(host.lookup(NODE_INPUT_FUNCS_SERVICE));
   Input &vector = *node.input(facts::kReferenceInput);
   Input &scalar = *node.input(facts::kWeightInput);
   NodalAccess spot = makeSpot({0.0, 0.0, 1.0});
@@ -828,7 +829,7 @@ TEST(Nodes, InputsAnswerForTheirSourceAndReportConnections) {
 TEST(Nodes, ARefusedInputIsLoggedButNeverMade) {
   Host host(KERROWBEND_MODULE_PATH);
   host.refuseInputIds([](std::string_view name) { return name == facts::kWeightInput; });
-  ASSERT_EQ(host.activateHandler(facts::kSingle), 0);
+  ASSERT_EQ(host.activateHandler(facts::kSingle), ACTIVATE_OK);
   Node &node = host.createNode(facts::kSingle, "Kerrowbend (1)");
   EXPECT_EQ(host.log().withPrefix("input.create"),
             (std::vector<std::string>{"input.create Reference Normal 3", "input.create Weight 2"}));
@@ -843,8 +844,8 @@ TEST(Nodes, ARefusedInputIsLoggedButNeverMade) {
 // a search of every record would find.
 TEST(Nodes, IndexesAndActivationsFollowDestroysAndForgottenNodes) {
   Host host(KERROWBEND_MODULE_PATH);
-  ASSERT_EQ(host.activateHandler("Kerrowbend"), 0);
-  auto *inputs = static_cast<NodeInputFuncs *>(host.lookup("NodeInputFuncs 3"));
+  ASSERT_EQ(host.activateHandler("Kerrowbend"), ACTIVATE_OK);
+  auto *inputs = static_cast<NodeInputFuncs *>(host.lookup(NODE_INPUT_FUNCS_SERVICE));
   Node &gone = host.createNode("Kerrowbend", "Kerrowbend (1)");
   Node &kept = host.createNode("Kerrowbend", "Kerrowbend (2)");
   const InputId first = gone.input("Weight")->id();
@@ -864,7 +865,7 @@ TEST(Nodes, IndexesAndActivationsFollowDestroysAndForgottenNodes) {
   PanelId panels[2] = {};
   for (Node *node : {&gone, &kept}) {
     InterfaceRecord record{node->instance(), nullptr, nullptr, nullptr};
-    ASSERT_EQ(host.activateInterface("Kerrowbend", 4, &record), 0);
+    ASSERT_EQ(host.activateInterface("Kerrowbend", NODE_INTERFACE_VERSION, &record), ACTIVATE_OK);
     panels[node == &kept ? 1 : 0] = record.panel;
   }
   const NodeId goneId = gone.id();
@@ -880,8 +881,8 @@ TEST(Nodes, IndexesAndActivationsFollowDestroysAndForgottenNodes) {
   // Of the handler's activations, the one a remaining node was placed
   // through stays, and of the later ones only the latest.
   const HandlerActivation *placedThrough = &kept.activation();
-  ASSERT_EQ(host.activateHandler("Kerrowbend"), 0);
-  ASSERT_EQ(host.activateHandler("Kerrowbend"), 0);
+  ASSERT_EQ(host.activateHandler("Kerrowbend"), ACTIVATE_OK);
+  ASSERT_EQ(host.activateHandler("Kerrowbend"), ACTIVATE_OK);
   const HandlerActivation *latest = host.handler("Kerrowbend");
   host.forgetDestroyed();
   ASSERT_EQ(host.activations().size(), 2u);
@@ -893,7 +894,7 @@ TEST(Nodes, IndexesAndActivationsFollowDestroysAndForgottenNodes) {
 // value back.
 TEST(Nodes, ConcurrentEvaluationsEachGetTheirOwnValue) {
   Host host(KERROWBEND_MODULE_PATH);
-  ASSERT_EQ(host.activateHandler(facts::kSingle), 0);
+  ASSERT_EQ(host.activateHandler(facts::kSingle), ACTIVATE_OK);
   Node &node = host.createNode(facts::kSingle, "Kerrowbend (1)");
   ASSERT_NE(node.instance(), nullptr);
   node.connect(facts::kWeightInput, 0.0);  // no drag: the output is the spot's own normal

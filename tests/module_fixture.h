@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 #include "hostsim/host.h"
 #include "hostsim/module_facts.h"
 
@@ -36,7 +36,7 @@ class ModuleTest : public ::testing::Test {
 class DragNodeTest : public ModuleTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(host.activateHandler(kSingle), 0);
+    ASSERT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
     node = &host.createNode(kSingle, "Kerrowbend (1)");
     ASSERT_NE(node->instance(), nullptr);
   }
@@ -69,7 +69,7 @@ inline std::vector<std::string> stageInputs(int first, int last) {
 class MultiNodeTest : public ModuleTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(host.activateHandler(kMulti), 0);
+    ASSERT_EQ(host.activateHandler(kMulti), ACTIVATE_OK);
     node = &host.createNode(kMulti, "KerrowbendMulti (1)");
     ASSERT_NE(node->instance(), nullptr);
   }

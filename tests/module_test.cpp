@@ -38,19 +38,19 @@ using DescriptorTest = ModuleTest;
 
 TEST_F(DescriptorTest, CarriesTheProtocolCodesAndANonNullHandle) {
   const ModuleDescriptor &d = host.module().descriptor();
-  EXPECT_EQ(d.sysSync, 0x04121994u);
-  EXPECT_EQ(d.sysVersion, 3u);
-  EXPECT_EQ(d.sysMachine, 0x300u);
+  EXPECT_EQ(d.sysSync, MODULE_SYNC_CODE);
+  EXPECT_EQ(d.sysVersion, MODULE_SYSTEM_VERSION);
+  EXPECT_EQ(d.sysMachine, MODULE_MACHINE_CODE);
   EXPECT_EQ(host.module().startupHandle(), reinterpret_cast<void *>(4));
 }
 
 TEST_F(DescriptorTest, ListsEachNodeAsAHandlerAndAnInterfaceInOrder) {
   const auto &servers = host.module().servers();
   ASSERT_EQ(servers.size(), 4u);
-  const char *expected[4][2] = {{"NodeHandler", kSingle},
-                                {"NodeInterface", kSingle},
-                                {"NodeHandler", kMulti},
-                                {"NodeInterface", kMulti}};
+  const char *expected[4][2] = {{SERVER_CLASS_NODE_HANDLER, kSingle},
+                                {SERVER_CLASS_NODE_INTERFACE, kSingle},
+                                {SERVER_CLASS_NODE_HANDLER, kMulti},
+                                {SERVER_CLASS_NODE_INTERFACE, kMulti}};
   for (int i = 0; i < 4; ++i) {
     SCOPED_TRACE("server " + std::to_string(i));
     EXPECT_STREQ(servers[i]->className, expected[i][0]);
@@ -65,9 +65,9 @@ TEST_F(DescriptorTest, TagsNameTheNodeAndItsToolsGroup) {
     const ServerTagInfo *tags = server->tagInfo;
     ASSERT_NE(tags, nullptr);
     EXPECT_STREQ(tags[0].string, server->name);
-    EXPECT_EQ(tags[0].tag, 0u);
+    EXPECT_EQ(tags[0].tag, SERVER_TAG_DISPLAY_NAME);
     EXPECT_STREQ(tags[1].string, "/Tools");
-    EXPECT_EQ(tags[1].tag, 0x70000u);
+    EXPECT_EQ(tags[1].tag, SERVER_TAG_NODE_GROUP);
     EXPECT_EQ(tags[2].string, nullptr);
     EXPECT_EQ(tags[2].tag, 0u);
   }
@@ -84,7 +84,7 @@ class HandlerVersionTest : public ModuleTest, public ::testing::WithParamInterfa
 TEST_P(HandlerVersionTest, RefusesAnUnknownVersionWithoutTouchingHostOrRecord) {
   for (const char *server : {kSingle, kMulti}) {
     SCOPED_TRACE(server);
-    EXPECT_EQ(host.activateHandler(server, GetParam()), 1);
+    EXPECT_EQ(host.activateHandler(server, GetParam()), ACTIVATE_BAD_VERSION);
     const NodeHandler &record = host.handler(server)->record;
     EXPECT_EQ(record.inst->create, nullptr);
     EXPECT_EQ(record.evaluate, nullptr);
@@ -95,24 +95,24 @@ TEST_P(HandlerVersionTest, RefusesAnUnknownVersionWithoutTouchingHostOrRecord) {
 INSTANTIATE_TEST_SUITE_P(Versions, HandlerVersionTest, ::testing::Values(-1, 0, 1, 4, 5, 100));
 
 TEST_F(ModuleTest, HandlerAcceptsVersionsTwoAndThree) {
-  EXPECT_EQ(host.activateHandler(kSingle, 2), 0);
-  EXPECT_EQ(host.activateHandler(kSingle, 3), 0);
-  EXPECT_EQ(host.activateHandler(kMulti, 2), 0);
-  EXPECT_EQ(host.activateHandler(kMulti, 3), 0);
+  EXPECT_EQ(host.activateHandler(kSingle, NODE_HANDLER_VERSION_PREVIOUS), ACTIVATE_OK);
+  EXPECT_EQ(host.activateHandler(kSingle, NODE_HANDLER_VERSION), ACTIVATE_OK);
+  EXPECT_EQ(host.activateHandler(kMulti, NODE_HANDLER_VERSION_PREVIOUS), ACTIVATE_OK);
+  EXPECT_EQ(host.activateHandler(kMulti, NODE_HANDLER_VERSION), ACTIVATE_OK);
 }
 
 TEST_F(ModuleTest, FirstActivationFetchesTheFirstNameOfEachService) {
-  ASSERT_EQ(host.activateHandler(kSingle), 0);
+  ASSERT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
   EXPECT_EQ(lookups(host), kFirstChoiceLookups);
 }
 
 TEST_F(ModuleTest, FallbackNamesAreTriedOnlyWhenTheNameBeforeGaveNone) {
   for (const char *name :
-       {"LW Item Info 6", "NodeInputFuncs 3", "NodeOutputFuncs 2", "Scene Objects 7",
-        "LW Object Info 9", "LW Object Info 8", "LWXPanel 2"}) {
+       {ITEM_INFO_SERVICE, NODE_INPUT_FUNCS_SERVICE, NODE_OUTPUT_FUNCS_SERVICE,
+        SCENE_OBJECTS_SERVICE, OBJECT_INFO_SERVICE, OBJECT_INFO_SERVICE_8, PANEL_SERVICE}) {
     host.setServiceAvailable(name, false);
   }
-  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  ASSERT_EQ(host.activateHandler(kMulti), ACTIVATE_OK);
   const Names expected = {
       "lookup LW Item Info 6",   "lookup LW Item Info 5",   "lookup NodeFuncs",
       "lookup NodeInputFuncs 3", "lookup NodeInputFuncs 2", "lookup NodeOutputFuncs 2",
@@ -124,13 +124,14 @@ TEST_F(ModuleTest, FallbackNamesAreTriedOnlyWhenTheNameBeforeGaveNone) {
 }
 
 TEST_F(ModuleTest, OptionalServicesMissingEverywhereStillActivate) {
-  for (const char *name : {"LW Item Info 6", "LW Item Info 5", "Scene Objects 7", "Scene Objects 6",
-                           "LW Object Info 9", "LW Object Info 8", "LW Object Info 7", "LWXPanel 2",
-                           "LWXPanel", "Product Info"}) {
+  for (const char *name :
+       {ITEM_INFO_SERVICE, ITEM_INFO_SERVICE_5, SCENE_OBJECTS_SERVICE, SCENE_OBJECTS_SERVICE_6,
+        OBJECT_INFO_SERVICE, OBJECT_INFO_SERVICE_8, OBJECT_INFO_SERVICE_7, PANEL_SERVICE,
+        PANEL_SERVICE_1, PRODUCT_INFO_SERVICE}) {
     host.setServiceAvailable(name, false);
   }
-  EXPECT_EQ(host.activateHandler(kSingle), 0);
-  EXPECT_EQ(host.activateHandler(kMulti), 0);
+  EXPECT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
+  EXPECT_EQ(host.activateHandler(kMulti), ACTIVATE_OK);
   // Without item info no spot is on a scene object: the normal passes.
   hostsim::Node &node = host.createNode(kSingle, "n");
   node.connect(facts::kWeightInput, 1.0);
@@ -152,7 +153,7 @@ class RequiredServiceTest : public ModuleTest,
 
 TEST_P(RequiredServiceTest, MissingAtFirstActivationFailsEveryActivationAfter) {
   for (const char *name : GetParam().names) host.setServiceAvailable(name, false);
-  EXPECT_EQ(host.activateHandler(kSingle), 2);
+  EXPECT_EQ(host.activateHandler(kSingle), ACTIVATE_MISSING_SERVICE);
   EXPECT_EQ(host.handler(kSingle)->record.inst->create, nullptr) << "nothing installed";
   EXPECT_EQ(host.handler(kSingle)->record.evaluate, nullptr);
 
@@ -160,25 +161,27 @@ TEST_P(RequiredServiceTest, MissingAtFirstActivationFailsEveryActivationAfter) {
   // now changes nothing, for either node.
   for (const char *name : GetParam().names) host.setServiceAvailable(name, true);
   host.log().clear();
-  EXPECT_EQ(host.activateHandler(kSingle), 2);
-  EXPECT_EQ(host.activateHandler(kMulti), 2);
+  EXPECT_EQ(host.activateHandler(kSingle), ACTIVATE_MISSING_SERVICE);
+  EXPECT_EQ(host.activateHandler(kMulti), ACTIVATE_MISSING_SERVICE);
   EXPECT_EQ(lookups(host), (Names{"lookup Product Info", "lookup Product Info"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Services, RequiredServiceTest,
-    ::testing::Values(RequiredService{"NodeFuncs", {"NodeFuncs"}},
-                      RequiredService{"NodeInputs", {"NodeInputFuncs 3", "NodeInputFuncs 2"}},
-                      RequiredService{"NodeOutputs", {"NodeOutputFuncs 2", "NodeOutputFuncs"}}),
+    ::testing::Values(
+        RequiredService{NODE_FUNCS_SERVICE, {NODE_FUNCS_SERVICE}},
+        RequiredService{"NodeInputs", {NODE_INPUT_FUNCS_SERVICE, NODE_INPUT_FUNCS_SERVICE_2}},
+        RequiredService{"NodeOutputs", {NODE_OUTPUT_FUNCS_SERVICE, NODE_OUTPUT_FUNCS_SERVICE_1}}),
     [](const auto &info) { return std::string(info.param.label); });
 
 TEST_F(ModuleTest, LaterActivationsOfEitherNodeOnlyReadTheProductCode) {
-  ASSERT_EQ(host.activateHandler(kSingle, 1), 1);  // a refused version fetches nothing
-  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  ASSERT_EQ(host.activateHandler(kSingle, 1),
+            ACTIVATE_BAD_VERSION);  // a refused version fetches nothing
+  ASSERT_EQ(host.activateHandler(kMulti), ACTIVATE_OK);
   EXPECT_EQ(lookups(host), kFirstChoiceLookups);
   host.log().clear();
-  ASSERT_EQ(host.activateHandler(kSingle), 0);
-  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  ASSERT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
+  ASSERT_EQ(host.activateHandler(kMulti), ACTIVATE_OK);
   EXPECT_EQ(lookups(host), (Names{"lookup Product Info", "lookup Product Info"}));
 }
 
@@ -199,7 +202,7 @@ TEST_P(CurrentRoutineTest, LaterActivationUsesItsOwnRoutineForProductAndPrivateF
   const RoutineCase &c = GetParam();
   HandlerOptions first;
   first.routine = 0;
-  ASSERT_EQ(host.activateHandler(c.first, 3, first), 0);
+  ASSERT_EQ(host.activateHandler(c.first, NODE_HANDLER_VERSION, first), ACTIVATE_OK);
   const std::vector<hostsim::LookupCall> fetched = host.lookupCalls();
   EXPECT_EQ(fetched.size(), kFirstChoiceLookups.size());
   for (const hostsim::LookupCall &call : fetched) EXPECT_EQ(call.routine, 0) << call.name;
@@ -207,10 +210,11 @@ TEST_P(CurrentRoutineTest, LaterActivationUsesItsOwnRoutineForProductAndPrivateF
   host.log().clear();
   HandlerOptions second;
   second.routine = 1;
-  ASSERT_EQ(host.activateHandler(c.second, 3, second), 0);
+  ASSERT_EQ(host.activateHandler(c.second, NODE_HANDLER_VERSION, second), ACTIVATE_OK);
   EXPECT_EQ(host.handler(c.second)->instance.priv, reinterpret_cast<void *>(host.global(1)));
-  EXPECT_EQ(host.lookupCalls(),
-            (std::vector<hostsim::LookupCall>{{"Product Info", /*routine=*/1, /*useMode=*/0}}));
+  EXPECT_EQ(
+      host.lookupCalls(),
+      (std::vector<hostsim::LookupCall>{{PRODUCT_INFO_SERVICE, /*routine=*/1, /*useMode=*/0}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, CurrentRoutineTest,
@@ -228,7 +232,7 @@ TEST_F(ModuleTest, InstallsCallbacksAndLeavesTheHostsOwnFieldsAsGiven) {
   options.flags = 0xA5A5u;
   for (const char *server : {kSingle, kMulti}) {
     SCOPED_TRACE(server);
-    ASSERT_EQ(host.activateHandler(server, 3, options), 0);
+    ASSERT_EQ(host.activateHandler(server, NODE_HANDLER_VERSION, options), ACTIVATE_OK);
     const hostsim::HandlerActivation &a = *host.handler(server);
     EXPECT_EQ(a.instance.priv, reinterpret_cast<void *>(host.global()));
     EXPECT_NE(a.instance.create, nullptr);
@@ -258,7 +262,7 @@ TEST_F(ModuleTest, HandlerWithoutItemOrRenderTableLeavesThemAbsent) {
   HandlerOptions options;
   options.itemTable = false;
   options.renderTable = false;
-  ASSERT_EQ(host.activateHandler(kSingle, 3, options), 0);
+  ASSERT_EQ(host.activateHandler(kSingle, NODE_HANDLER_VERSION, options), ACTIVATE_OK);
   EXPECT_EQ(host.handler(kSingle)->record.item, nullptr);
   EXPECT_EQ(host.handler(kSingle)->record.rend, nullptr);
   EXPECT_NE(host.handler(kSingle)->record.evaluate, nullptr);
@@ -266,7 +270,7 @@ TEST_F(ModuleTest, HandlerWithoutItemOrRenderTableLeavesThemAbsent) {
 
 TEST_F(ModuleTest, HandlerWithoutARecordIsRefusedRatherThanWrittenThrough) {
   for (const char *server : {kSingle, kMulti}) {
-    const ServerRecord *record = host.module().findServer("NodeHandler", server);
+    const ServerRecord *record = host.module().findServer(SERVER_CLASS_NODE_HANDLER, server);
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record->activate(3, host.global(), nullptr, nullptr), 3) << server;
     NodeHandler withoutInstanceTable{};
@@ -278,7 +282,7 @@ TEST_F(ModuleTest, HandlerWithoutARecordIsRefusedRatherThanWrittenThrough) {
 // Shading depends on whether the last successful activation, of either
 // node, offered an item table.
 TEST_F(ModuleTest, LastActivationDecidesWhetherAnyNodeShades) {
-  ASSERT_EQ(host.activateHandler(kSingle), 0);
+  ASSERT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
   hostsim::Node &node = host.createNode(kSingle, "n");
   node.connect(facts::kWeightInput, 1.0);
   node.connect(facts::kReferenceInput, hostsim::Vec3{1, 0, 0});
@@ -288,13 +292,13 @@ TEST_F(ModuleTest, LastActivationDecidesWhetherAnyNodeShades) {
 
   HandlerOptions withoutItems;
   withoutItems.itemTable = false;
-  ASSERT_EQ(host.activateHandler(kMulti, 3, withoutItems), 0);
+  ASSERT_EQ(host.activateHandler(kMulti, NODE_HANDLER_VERSION, withoutItems), ACTIVATE_OK);
   EXPECT_EQ(node.evaluate(spot).value, (hostsim::Vec3{0, 0, 1})) << "passes through after none";
 
-  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  ASSERT_EQ(host.activateHandler(kMulti), ACTIVATE_OK);
   EXPECT_NEAR(node.evaluate(spot).value[0], -1.0, 1e-12) << "shades again";
 
-  ASSERT_EQ(host.activateHandler(kSingle, 7, withoutItems), 1);
+  ASSERT_EQ(host.activateHandler(kSingle, 7, withoutItems), ACTIVATE_BAD_VERSION);
   EXPECT_NEAR(node.evaluate(spot).value[0], -1.0, 1e-12) << "a refused activation changes nothing";
 }
 
@@ -303,7 +307,9 @@ TEST_F(ModuleTest, LastActivationDecidesWhetherAnyNodeShades) {
 TEST_F(ModuleTest, InterfaceBeforeAnyHandlerHasNoPanelService) {
   for (const char *server : {kSingle, kMulti}) {
     InterfaceRecord record{};
-    EXPECT_EQ(host.activateInterface(server, 4, &record), 2) << server;
+    EXPECT_EQ(host.activateInterface(server, NODE_INTERFACE_VERSION, &record),
+              ACTIVATE_MISSING_SERVICE)
+        << server;
     EXPECT_EQ(record.panel, nullptr);
   }
   EXPECT_TRUE(host.log().entries().empty()) << "an interface fetches no services";
@@ -315,9 +321,10 @@ TEST_F(ModuleTest, InterfaceChecksVersionThenRecordThenPanelService) {
   record.panel = marker;
   for (const char *server : {kSingle, kMulti}) {
     SCOPED_TRACE(server);
-    EXPECT_EQ(host.activateInterface(server, 3, nullptr), 1);
-    EXPECT_EQ(host.activateInterface(server, 5, &record), 1);
-    EXPECT_EQ(host.activateInterface(server, 4, nullptr), 3);
+    EXPECT_EQ(host.activateInterface(server, 3, nullptr), ACTIVATE_BAD_VERSION);
+    EXPECT_EQ(host.activateInterface(server, 5, &record), ACTIVATE_BAD_VERSION);
+    EXPECT_EQ(host.activateInterface(server, NODE_INTERFACE_VERSION, nullptr),
+              ACTIVATE_MISSING_RECORD);
     EXPECT_EQ(record.panel, marker);
   }
 }
@@ -325,7 +332,7 @@ TEST_F(ModuleTest, InterfaceChecksVersionThenRecordThenPanelService) {
 // ---- the multi-reference node until its stages exist ------------------------
 
 TEST_F(ModuleTest, MultiNodeCreatesDestroysAndPassesTheNormalThrough) {
-  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  ASSERT_EQ(host.activateHandler(kMulti), ACTIVATE_OK);
   hostsim::Node &node = host.createNode(kMulti, "m");
   ASSERT_NE(node.instance(), nullptr);
   const auto spot = makeSpot({0.25, -0.5, 2.0}, host.scene().addObject("Cube").id());
@@ -342,7 +349,7 @@ TEST_F(ModuleTest, BothNodesShadeTheSameWhateverOutputIdTheHostHands) {
   const auto spot = makeSpot({0, 0, 1}, cube.id());
   for (const char *server : facts::kNodes) {
     SCOPED_TRACE(server);
-    ASSERT_EQ(host.activateHandler(server), 0);
+    ASSERT_EQ(host.activateHandler(server), ACTIVATE_OK);
     hostsim::Node &node = host.createNode(server, "n");
     const bool single = std::string_view(server) == kSingle;
     node.connect(single ? facts::kReferenceInput : facts::stageReferenceInput(1),
@@ -367,8 +374,8 @@ TEST_F(ModuleTest, BothNodesShadeTheSameWhateverOutputIdTheHostHands) {
 // version, whether an item table came), with the values it had: no spot
 // shaded meanwhile may come out other than it does alone.
 TEST_F(ModuleTest, ActivatingBothHandlersWhileEightThreadsShadeChangesNoSpot) {
-  ASSERT_EQ(host.activateHandler(kSingle), 0);
-  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  ASSERT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
+  ASSERT_EQ(host.activateHandler(kMulti), ACTIVATE_OK);
   hostsim::SceneObject &cube = host.scene().addObject("Cube");
   const PointId point = cube.addPoint();
   cube.setWeight("Paint", point, 0.75F);
@@ -410,8 +417,8 @@ TEST_F(ModuleTest, ActivatingBothHandlersWhileEightThreadsShadeChangesNoSpot) {
   }
   while (shading.load() < 8) std::this_thread::yield();
   for (int round = 0; round < 300; ++round) {
-    EXPECT_EQ(host.activateHandler(kSingle), 0);
-    EXPECT_EQ(host.activateHandler(kMulti), 0);
+    EXPECT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
+    EXPECT_EQ(host.activateHandler(kMulti), ACTIVATE_OK);
   }
   done = true;
   for (std::thread &thread : threads) thread.join();

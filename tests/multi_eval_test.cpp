@@ -197,15 +197,15 @@ TEST_F(MultiShadingTest, OnlySpotsOnTheScenesObjectsAreShaded) {
     EXPECT_TRUE(host.log().withPrefix("input.").empty());
   }
   // A later activation without an item table stops every node shading.
-  ASSERT_EQ(host.activateHandler(kMulti, 3, {.itemTable = false}), 0);
+  ASSERT_EQ(host.activateHandler(kMulti, NODE_HANDLER_VERSION, {.itemTable = false}), ACTIVATE_OK);
   EXPECT_EQ(node->evaluate(spot(normal)).value, normal);
 }
 
 // Without the item service no spot can be shown to lie on a scene object.
 TEST_F(ModuleTest, WithoutItemInfoTheMultiNodePassesEverySpotThrough) {
-  host.setServiceAvailable("LW Item Info 6", false);
-  host.setServiceAvailable("LW Item Info 5", false);
-  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  host.setServiceAvailable(ITEM_INFO_SERVICE, false);
+  host.setServiceAvailable(ITEM_INFO_SERVICE_5, false);
+  ASSERT_EQ(host.activateHandler(kMulti), ACTIVATE_OK);
   hostsim::Node &node = host.createNode(kMulti, "n");
   const hostsim::SceneObject &cube = host.scene().addObject("Cube");
   node.connect(facts::stageReferenceInput(1), Vec3{1, 0, 0});

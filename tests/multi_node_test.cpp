@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 #include "hostsim/host.h"
 #include "tests/module_fixture.h"
 
@@ -70,7 +70,7 @@ TEST_F(MultiNodeTest, StartsWithStageOneThenTheOutput) {
 TEST_F(MultiNodeTest, DestroyReleasesThePanelButLeavesInputsAndOutputToTheHost) {
   loadCount(*node, 9);  // beyond the first growth of the stage list
   InterfaceRecord record{node->instance(), nullptr, nullptr, nullptr};
-  ASSERT_EQ(host.activateInterface(kMulti, 4, &record), 0);
+  ASSERT_EQ(host.activateInterface(kMulti, NODE_INTERFACE_VERSION, &record), ACTIVATE_OK);
   host.log().clear();
   node->destroy();
   EXPECT_EQ(host.log().entries(), Names{"panel.destroy"});
@@ -103,7 +103,7 @@ class MultiResizeTest : public MultiNodeTest, public ::testing::WithParamInterfa
         break;
       case Driver::PanelEdit: {
         InterfaceRecord record{node->instance(), nullptr, nullptr, nullptr};
-        ASSERT_EQ(host.activateInterface(kMulti, 4, &record), 0);
+        ASSERT_EQ(host.activateInterface(kMulti, NODE_INTERFACE_VERSION, &record), ACTIVATE_OK);
         EXPECT_EQ(host.panels().find(record.panel)->editInt(facts::kInputSizeId, count), 1);
         break;
       }
@@ -329,7 +329,7 @@ TEST_F(MultiNodeTest, RefusedMemoryStopsAddingStagesAndLeavesNoOrphanInput) {
       EXPECT_EQ(target->evaluate(hostsim::makeSpot({0, 0, 1}, cube.id())).value,
                 (hostsim::Vec3{0, 0, 1}));
       InterfaceRecord record{target->instance(), nullptr, nullptr, nullptr};
-      ASSERT_EQ(host.activateInterface(kMulti, 4, &record), 0);
+      ASSERT_EQ(host.activateInterface(kMulti, NODE_INTERFACE_VERSION, &record), ACTIVATE_OK);
       EXPECT_EQ(host.panels().find(record.panel)->editInt(facts::kInputSizeId, 12), 1);
       ASSERT_TRUE(inputsFormWholeStages(*target, &stages));
       EXPECT_EQ(stages, 12);
@@ -345,7 +345,7 @@ TEST_F(MultiNodeTest, RefusedMemoryStopsAddingStagesAndLeavesNoOrphanInput) {
 TEST_F(ModuleTest, AnInstanceThatCannotBeAllocatedIsReportedAndNothingIsMade) {
   for (const char *server : facts::kNodes) {
     SCOPED_TRACE(server);
-    ASSERT_EQ(host.activateHandler(server), 0);
+    ASSERT_EQ(host.activateHandler(server), ACTIVATE_OK);
     hostsim::Node *node = nullptr;
     {
       heapcount::FailScope scope(0, heapcount::FailScope::kCallocOnly);

@@ -22,7 +22,7 @@ using Names = std::vector<std::string>;
 // the node's panel; gives the panel the host keeps for it, or null.
 PanelRecord *openPanel(hostsim::Host &host, const hostsim::Node &node) {
   InterfaceRecord record{node.instance(), nullptr, nullptr, nullptr};
-  EXPECT_EQ(host.activateInterface(kMulti, 4, &record), 0);
+  EXPECT_EQ(host.activateInterface(kMulti, NODE_INTERFACE_VERSION, &record), ACTIVATE_OK);
   return record.panel != nullptr ? host.panels().find(record.panel) : nullptr;
 }
 
@@ -31,22 +31,25 @@ TEST_F(ModuleTest, MultiInterfaceActivationResults) {
   const auto earlierPanel = reinterpret_cast<PanelId>(uintptr_t{0x5A5A5A50});
   // Before any handler activation there is no panel service to build with.
   InterfaceRecord record{nullptr, earlierPanel, earlierOptions, nullptr};
-  EXPECT_EQ(host.activateInterface(kMulti, 4, &record), 2);
+  EXPECT_EQ(host.activateInterface(kMulti, NODE_INTERFACE_VERSION, &record),
+            ACTIVATE_MISSING_SERVICE);
 
-  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  ASSERT_EQ(host.activateHandler(kMulti), ACTIVATE_OK);
   hostsim::Node &node = host.createNode(kMulti, "node");
   host.log().clear();
   for (int version : {3, 5}) {
     record = InterfaceRecord{node.instance(), earlierPanel, earlierOptions, nullptr};
-    EXPECT_EQ(host.activateInterface(kMulti, version, &record), 1) << "version " << version;
+    EXPECT_EQ(host.activateInterface(kMulti, version, &record), ACTIVATE_BAD_VERSION)
+        << "version " << version;
     EXPECT_EQ(record.panel, earlierPanel);
     EXPECT_EQ(record.options, earlierOptions);
   }
-  EXPECT_EQ(host.activateInterface(kMulti, 4, nullptr), 3);
+  EXPECT_EQ(host.activateInterface(kMulti, NODE_INTERFACE_VERSION, nullptr),
+            ACTIVATE_MISSING_RECORD);
   EXPECT_TRUE(host.log().entries().empty());
 
   record = InterfaceRecord{node.instance(), earlierPanel, earlierOptions, nullptr};
-  EXPECT_EQ(host.activateInterface(kMulti, 4, &record), 0);
+  EXPECT_EQ(host.activateInterface(kMulti, NODE_INTERFACE_VERSION, &record), ACTIVATE_OK);
   ASSERT_EQ(host.panels().panels().size(), 1u);
   EXPECT_EQ(record.panel, host.panels().panels()[0]->id());
   EXPECT_EQ(record.options, nullptr);

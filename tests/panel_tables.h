@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "hostsim/panel.h"
+#include "hostsim/panel_service.h"
 
 namespace kerrowbend_test {
 

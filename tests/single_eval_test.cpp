@@ -213,7 +213,7 @@ class LookupEntryTest : public ShadingTest, public ::testing::WithParamInterface
 TEST_P(LookupEntryTest, HostVersionChoosesTheVertexMapLookup) {
   const VersionCase c = GetParam();
   host.setProductVersion(c.major, c.minor);
-  ASSERT_EQ(host.activateHandler(kSingle), 0);  // the version is read at each activation
+  ASSERT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);  // the version is read at each activation
   node->evaluate(spot());
   EXPECT_EQ(counters.vmapLookupV2, c.laterLookup ? 1 : 0) << c.major << "." << c.minor;
   EXPECT_EQ(counters.vmapLookupV1, c.laterLookup ? 0 : 1) << c.major << "." << c.minor;
@@ -226,14 +226,14 @@ INSTANTIATE_TEST_SUITE_P(Versions, LookupEntryTest,
 
 TEST_F(ShadingTest, ProductCodeBitsOutsideTheVersionAreIgnored) {
   host.setProductCode(hostsim::productCodeFor(10, 0) | 0xFF00FFFFu);
-  ASSERT_EQ(host.activateHandler(kSingle), 0);
+  ASSERT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
   node->evaluate(spot());
   EXPECT_EQ(counters.vmapLookupV1, 1) << "decodes to 100";
 }
 
 TEST_F(ShadingTest, OtherNodesActivationKeepsTheVersionItRead) {
   host.setProductVersion(9, 0);
-  ASSERT_EQ(host.activateHandler(kMulti), 0);
+  ASSERT_EQ(host.activateHandler(kMulti), ACTIVATE_OK);
   node->evaluate(spot());
   EXPECT_EQ(counters.vmapLookupV2, 1) << "still 10.1 from this node's activation";
 }
@@ -244,20 +244,20 @@ TEST_F(ShadingTest, OtherNodesActivationKeepsTheVersionItRead) {
 TEST_F(ShadingTest, EveryLookupIsMadeWithUsageModeZero) {
   hostsim::HandlerOptions other;
   other.routine = 2;
-  ASSERT_EQ(host.activateHandler(kMulti, 3, other), 0);
-  ASSERT_EQ(host.activateHandler(kSingle, 3, other), 0);
+  ASSERT_EQ(host.activateHandler(kMulti, NODE_HANDLER_VERSION, other), ACTIVATE_OK);
+  ASSERT_EQ(host.activateHandler(kSingle, NODE_HANDLER_VERSION, other), ACTIVATE_OK);
   node->evaluate(spot());
   host.log().setRecording(false);  // the counter stays exact without the log
   node->evaluate(spot());
-  EXPECT_EQ(host.lookupCount("NodeFuncs"), 1);
-  EXPECT_EQ(host.lookupCount("Product Info"), 3);
-  EXPECT_EQ(host.lookupCount("LW Time Info"), 2);
+  EXPECT_EQ(host.lookupCount(NODE_FUNCS_SERVICE), 1);
+  EXPECT_EQ(host.lookupCount(PRODUCT_INFO_SERVICE), 3);
+  EXPECT_EQ(host.lookupCount(TIME_INFO_SERVICE), 2);
   EXPECT_EQ(counters.lookupsWithNonZeroMode, 0);
   for (const hostsim::LookupCall &call : host.lookupCalls()) {
     EXPECT_EQ(call.useMode, 0) << call.name << " through routine " << call.routine;
     // The time goes through the routine kept at the first activation, not
     // the one a later activation brought.
-    if (call.name == "LW Time Info") {
+    if (call.name == TIME_INFO_SERVICE) {
       EXPECT_EQ(call.routine, 0);
     }
   }
@@ -336,7 +336,7 @@ class MissingServiceShadingTest : public ModuleTest {
  protected:
   hostsim::Node &placeAfterSwitchingOff(std::initializer_list<const char *> names) {
     for (const char *name : names) host.setServiceAvailable(name, false);
-    EXPECT_EQ(host.activateHandler(kSingle), 0);
+    EXPECT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
     cube = &host.scene().addObject("Cube");
     p = cube->addPoint();
     cube->setWeight("Paint", p, 0.5F);
@@ -354,7 +354,7 @@ class MissingServiceShadingTest : public ModuleTest {
 
 TEST_F(MissingServiceShadingTest, WithoutObjectInfoTheMapCannotBeSampled) {
   hostsim::Node &n =
-      placeAfterSwitchingOff({"LW Object Info 9", "LW Object Info 8", "LW Object Info 7"});
+      placeAfterSwitchingOff({OBJECT_INFO_SERVICE, OBJECT_INFO_SERVICE_8, OBJECT_INFO_SERVICE_7});
   host.log().clear();
   EXPECT_TRUE(isPassThrough(n.evaluate(spot()), {0, 0.6, 0.8}));
   // A weight of 0 would leave the normal as it is too; only the calls tell
@@ -367,14 +367,14 @@ TEST_F(MissingServiceShadingTest, WithoutObjectInfoTheMapCannotBeSampled) {
 }
 
 TEST_F(MissingServiceShadingTest, WithoutTimeInfoOnlyAConnectedReferenceShades) {
-  hostsim::Node &n = placeAfterSwitchingOff({"LW Time Info"});
+  hostsim::Node &n = placeAfterSwitchingOff({TIME_INFO_SERVICE});
   EXPECT_TRUE(isPassThrough(n.evaluate(spot()), {0, 0.6, 0.8}));
   n.connect(facts::kReferenceInput, Vec3{1, 0, 0});
   EXPECT_NE(n.evaluate(spot()).value, (Vec3{0, 0.6, 0.8}));
 }
 
 TEST_F(MissingServiceShadingTest, WithoutItemInfoNothingIsOnAnObject) {
-  hostsim::Node &n = placeAfterSwitchingOff({"LW Item Info 6", "LW Item Info 5"});
+  hostsim::Node &n = placeAfterSwitchingOff({ITEM_INFO_SERVICE, ITEM_INFO_SERVICE_5});
   n.connect(facts::kWeightInput, 1.0);
   n.connect(facts::kReferenceInput, Vec3{1, 0, 0});
   EXPECT_TRUE(isPassThrough(n.evaluate(spot()), {0, 0.6, 0.8}));
@@ -383,7 +383,7 @@ TEST_F(MissingServiceShadingTest, WithoutItemInfoNothingIsOnAnObject) {
 TEST_F(ModuleTest, WithoutARenderTableOnlyAConnectedReferenceShades) {
   hostsim::HandlerOptions options;
   options.renderTable = false;
-  ASSERT_EQ(host.activateHandler(kSingle, 3, options), 0);
+  ASSERT_EQ(host.activateHandler(kSingle, NODE_HANDLER_VERSION, options), ACTIVATE_OK);
   const auto &cube = host.scene().addObject("Cube");
   host.scene().addObject("Proxy").setForward(Vec3{1, 0, 0});
   hostsim::Node &n = host.createNode(kSingle, "n");

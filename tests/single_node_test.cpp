@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 #include "hostsim/host.h"
 #include "tests/module_fixture.h"
 
@@ -167,7 +167,7 @@ Vec3 shade(const hostsim::Node &node, const hostsim::SceneObject &object) {
 class SingleNodeCreationTest : public ModuleTest {};
 
 TEST_F(SingleNodeCreationTest, SetsThePreviewTypeThenMakesTwoInputsAndOneOutput) {
-  ASSERT_EQ(host.activateHandler(kSingle), 0);
+  ASSERT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
   host.log().clear();
   hostsim::Node &node = host.createNode(kSingle, "Kerrowbend (1)");
 
@@ -176,7 +176,7 @@ TEST_F(SingleNodeCreationTest, SetsThePreviewTypeThenMakesTwoInputsAndOneOutput)
   EXPECT_EQ(host.log().entries(),
             (std::vector<std::string>{"node.setPreviewType 2", "input.create Reference Normal 3",
                                       "input.create Weight 2", "output.create World Normal 3"}));
-  EXPECT_EQ(node.previewType(), 2);
+  EXPECT_EQ(node.previewType(), NODE_PREVIEW_NORMAL);
 
   ASSERT_EQ(node.inputNames(),
             (std::vector<std::string>{facts::kReferenceInput, facts::kWeightInput}));
@@ -590,7 +590,7 @@ TEST_F(ReferenceLookupTest, KeepsUsingARemovedObjectUntilTheNextNewTime) {
 TEST_F(ReferenceLookupTest, ANameEmptiedAnyWayDropsTheObjectAtTheNextNewTime) {
   addObject("Cube", {1.0, 0.0, 0.0});
   InterfaceRecord record{node->instance(), nullptr, nullptr, nullptr};
-  ASSERT_EQ(host.activateInterface(kSingle, 4, &record), 0);
+  ASSERT_EQ(host.activateInterface(kSingle, NODE_INTERFACE_VERSION, &record), ACTIVATE_OK);
   const hostsim::PanelRecord &panel = *host.panels().find(record.panel);
   hostsim::Node &unnamed = host.createNode(kSingle, "unnamed");
   const std::pair<const char *, std::function<void()>> clears[] = {
@@ -644,7 +644,7 @@ class ReferenceLookupItemInfoTest : public ModuleTest,
 
 TEST_P(ReferenceLookupItemInfoTest, FindsTheObjectOnlyThroughAnItemInfoService) {
   for (const char *name : GetParam().missing) host.setServiceAvailable(name, false);
-  ASSERT_EQ(host.activateHandler(kSingle), 0);
+  ASSERT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
   hostsim::Node &node = host.createNode(kSingle, "Kerrowbend (1)");
   hostsim::SceneObject &floor = host.scene().addObject("Floor");
   host.scene().addObject("Cube").setForward(Vec3{1.0, 0.0, 0.0});
@@ -657,8 +657,8 @@ TEST_P(ReferenceLookupItemInfoTest, FindsTheObjectOnlyThroughAnItemInfoService) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, ReferenceLookupItemInfoTest,
-                         ::testing::Values(ItemInfoCase{{"LW Item Info 6"}, true},
-                                           ItemInfoCase{{"LW Item Info 6", "LW Item Info 5"},
+                         ::testing::Values(ItemInfoCase{{ITEM_INFO_SERVICE}, true},
+                                           ItemInfoCase{{ITEM_INFO_SERVICE, ITEM_INFO_SERVICE_5},
                                                         false}),
                          [](const ::testing::TestParamInfo<ItemInfoCase> &info) {
                            return info.param.found ? std::string("OlderNameOnly")
@@ -668,7 +668,8 @@ INSTANTIATE_TEST_SUITE_P(Hosts, ReferenceLookupItemInfoTest,
 class NoRenderTableTest : public ModuleTest {};
 
 TEST_F(NoRenderTableTest, NeverFindsAnObjectWithoutANewTimeCallback) {
-  ASSERT_EQ(host.activateHandler(kSingle, 3, {.renderTable = false}), 0);
+  ASSERT_EQ(host.activateHandler(kSingle, NODE_HANDLER_VERSION, {.renderTable = false}),
+            ACTIVATE_OK);
   hostsim::Node &node = host.createNode(kSingle, "Kerrowbend (1)");
   hostsim::SceneObject &floor = host.scene().addObject("Floor");
   host.scene().addObject("Cube").setForward(Vec3{1.0, 0.0, 0.0});

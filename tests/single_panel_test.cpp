@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 #include "hostsim/host.h"
 #include "tests/module_fixture.h"
 #include "tests/panel_tables.h"
@@ -75,7 +75,7 @@ std::string settingsText(const std::string &object, int32_t invert, const std::s
 // the node's panel; gives the panel the host keeps for it, or null.
 PanelRecord *openPanel(hostsim::Host &host, const hostsim::Node &node) {
   InterfaceRecord record{node.instance(), nullptr, nullptr, nullptr};
-  EXPECT_EQ(host.activateInterface(kSingle, 4, &record), 0);
+  EXPECT_EQ(host.activateInterface(kSingle, NODE_INTERFACE_VERSION, &record), ACTIVATE_OK);
   return record.panel != nullptr ? host.panels().find(record.panel) : nullptr;
 }
 
@@ -87,7 +87,8 @@ TEST_F(PanelActivationTest, OtherVersionsReturn1AndTouchNeitherRecordNorInstance
   for (int version : {2, 3, 5}) {
     InterfaceRecord record = usedRecord(node->instance());
     host.log().clear();
-    EXPECT_EQ(host.activateInterface(kSingle, version, &record), 1) << "version " << version;
+    EXPECT_EQ(host.activateInterface(kSingle, version, &record), ACTIVATE_BAD_VERSION)
+        << "version " << version;
     SCOPED_TRACE("version " + std::to_string(version));
     expectUntouched(record, node->instance());
     EXPECT_TRUE(host.log().entries().empty()) << host.log().entries().front();
@@ -98,13 +99,14 @@ TEST_F(PanelActivationTest, OtherVersionsReturn1AndTouchNeitherRecordNorInstance
 
 TEST_F(PanelActivationTest, WithoutARecordReturns3) {
   host.log().clear();
-  EXPECT_EQ(host.activateInterface(kSingle, 4, nullptr), 3);
+  EXPECT_EQ(host.activateInterface(kSingle, NODE_INTERFACE_VERSION, nullptr),
+            ACTIVATE_MISSING_RECORD);
   EXPECT_TRUE(host.log().entries().empty()) << host.log().entries().front();
 }
 
 TEST_F(PanelActivationTest, ARecordWithoutInstanceGets0AndNoPanelOptionsOrCommand) {
   InterfaceRecord record = usedRecord(nullptr);
-  EXPECT_EQ(host.activateInterface(kSingle, 4, &record), 0);
+  EXPECT_EQ(host.activateInterface(kSingle, NODE_INTERFACE_VERSION, &record), ACTIVATE_OK);
   EXPECT_EQ(record.panel, nullptr);
   EXPECT_EQ(record.options, nullptr);
   EXPECT_EQ(record.command, nullptr);
@@ -113,7 +115,7 @@ TEST_F(PanelActivationTest, ARecordWithoutInstanceGets0AndNoPanelOptionsOrComman
 
 TEST_F(PanelActivationTest, HandsBackTheNewPanelWithOptionsAndCommandCleared) {
   InterfaceRecord record = usedRecord(node->instance());
-  EXPECT_EQ(host.activateInterface(kSingle, 4, &record), 0);
+  EXPECT_EQ(host.activateInterface(kSingle, NODE_INTERFACE_VERSION, &record), ACTIVATE_OK);
   ASSERT_EQ(host.panels().panels().size(), 1u);
   EXPECT_EQ(record.panel, host.panels().panels()[0]->id());
   EXPECT_EQ(record.inst, node->instance());
@@ -134,7 +136,7 @@ TEST_F(PanelActivationTest, ALaterActivationHandsBackThePanelWithoutCallingTheHo
   ASSERT_NE(panel, nullptr);
   host.log().clear();
   InterfaceRecord again = usedRecord(node->instance());
-  EXPECT_EQ(host.activateInterface(kSingle, 4, &again), 0);
+  EXPECT_EQ(host.activateInterface(kSingle, NODE_INTERFACE_VERSION, &again), ACTIVATE_OK);
   EXPECT_EQ(again.panel, panel->id());
   EXPECT_EQ(again.options, nullptr);
   EXPECT_EQ(again.command, nullptr);
@@ -160,7 +162,7 @@ TEST_F(PanelActivationTest, ARefusedPanelGives0WithNoPanelAndTheNextActivationTr
   host.panels().setCreateRefused(true);
   host.log().clear();
   InterfaceRecord record = usedRecord(node->instance());
-  EXPECT_EQ(host.activateInterface(kSingle, 4, &record), 0);
+  EXPECT_EQ(host.activateInterface(kSingle, NODE_INTERFACE_VERSION, &record), ACTIVATE_OK);
   EXPECT_EQ(record.panel, nullptr);
   EXPECT_EQ(record.options, nullptr);
   EXPECT_EQ(record.command, nullptr);
@@ -225,31 +227,35 @@ class PanelServiceTest : public ModuleTest {};
 TEST_F(PanelServiceTest, ChecksVersionThenRecordThenPanelServiceBeforeAnyHandler) {
   int placeholder = 0;  // no node exists yet; the activation must not use it
   InterfaceRecord record = usedRecord(&placeholder);
-  EXPECT_EQ(host.activateInterface(kSingle, 3, &record), 1);
-  EXPECT_EQ(host.activateInterface(kSingle, 4, nullptr), 3);
-  EXPECT_EQ(host.activateInterface(kSingle, 4, &record), 2);
+  EXPECT_EQ(host.activateInterface(kSingle, 3, &record), ACTIVATE_BAD_VERSION);
+  EXPECT_EQ(host.activateInterface(kSingle, NODE_INTERFACE_VERSION, nullptr),
+            ACTIVATE_MISSING_RECORD);
+  EXPECT_EQ(host.activateInterface(kSingle, NODE_INTERFACE_VERSION, &record),
+            ACTIVATE_MISSING_SERVICE);
   expectUntouched(record, &placeholder);
   EXPECT_TRUE(host.log().entries().empty()) << host.log().entries().front();
 }
 
 TEST_F(PanelServiceTest, AHostWithoutAPanelServiceGets2EveryTime) {
-  host.setServiceAvailable("LWXPanel 2", false);
-  host.setServiceAvailable("LWXPanel", false);
-  ASSERT_EQ(host.activateHandler(kSingle), 0) << "the panel service is optional to the node";
+  host.setServiceAvailable(PANEL_SERVICE, false);
+  host.setServiceAvailable(PANEL_SERVICE_1, false);
+  ASSERT_EQ(host.activateHandler(kSingle), ACTIVATE_OK)
+      << "the panel service is optional to the node";
   hostsim::Node &node = host.createNode(kSingle, "Kerrowbend (1)");
-  host.setServiceAvailable("LWXPanel 2", true);  // too late: services are fetched once
+  host.setServiceAvailable(PANEL_SERVICE, true);  // too late: services are fetched once
 
   InterfaceRecord record = usedRecord(node.instance());
   host.log().clear();
-  EXPECT_EQ(host.activateInterface(kSingle, 4, &record), 2);
+  EXPECT_EQ(host.activateInterface(kSingle, NODE_INTERFACE_VERSION, &record),
+            ACTIVATE_MISSING_SERVICE);
   expectUntouched(record, node.instance());
   EXPECT_TRUE(host.log().entries().empty()) << host.log().entries().front();
 }
 
 TEST_F(PanelServiceTest, FallsBackToTheOlderPanelServiceName) {
-  host.setServiceAvailable("LWXPanel 2", false);
-  ASSERT_EQ(host.activateHandler(kSingle), 0);
-  EXPECT_EQ(host.lookupCount("LWXPanel"), 1);
+  host.setServiceAvailable(PANEL_SERVICE, false);
+  ASSERT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
+  EXPECT_EQ(host.lookupCount(PANEL_SERVICE_1), 1);
   hostsim::Node &node = host.createNode(kSingle, "Kerrowbend (1)");
   PanelRecord *panel = openPanel(host, node);
   ASSERT_NE(panel, nullptr);
@@ -257,16 +263,16 @@ TEST_F(PanelServiceTest, FallsBackToTheOlderPanelServiceName) {
 }
 
 TEST_F(PanelServiceTest, AsksForTheOlderNameOnlyWhenTheNewerIsMissing) {
-  ASSERT_EQ(host.activateHandler(kSingle), 0);
-  EXPECT_EQ(host.lookupCount("LWXPanel 2"), 1);
-  EXPECT_EQ(host.lookupCount("LWXPanel"), 0);
+  ASSERT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
+  EXPECT_EQ(host.lookupCount(PANEL_SERVICE), 1);
+  EXPECT_EQ(host.lookupCount(PANEL_SERVICE_1), 0);
 }
 
 TEST_F(PanelServiceTest, UsesThePanelServiceFetchedByTheOtherNodesActivation) {
-  ASSERT_EQ(host.activateHandler(kMulti), 0);
-  host.setServiceAvailable("LWXPanel 2", false);
-  host.setServiceAvailable("LWXPanel", false);
-  ASSERT_EQ(host.activateHandler(kSingle), 0);
+  ASSERT_EQ(host.activateHandler(kMulti), ACTIVATE_OK);
+  host.setServiceAvailable(PANEL_SERVICE, false);
+  host.setServiceAvailable(PANEL_SERVICE_1, false);
+  ASSERT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
   hostsim::Node &node = host.createNode(kSingle, "Kerrowbend (1)");
   EXPECT_NE(openPanel(host, node), nullptr);
 }
@@ -535,7 +541,7 @@ class SparseHostPanelTest : public ModuleTest, public ::testing::WithParamInterf
 
 TEST_P(SparseHostPanelTest, APopupWithoutItsServiceOffersNothing) {
   for (const char *name : GetParam().missing) host.setServiceAvailable(name, false);
-  ASSERT_EQ(host.activateHandler(kSingle), 0);
+  ASSERT_EQ(host.activateHandler(kSingle), ACTIVATE_OK);
   hostsim::Node &node = host.createNode(kSingle, "Kerrowbend (1)");
   hostsim::SceneObject &cube = host.scene().addObject("Cube");
   host.scene().addObject("Sphere");
@@ -551,9 +557,10 @@ TEST_P(SparseHostPanelTest, APopupWithoutItsServiceOffersNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Hosts, SparseHostPanelTest,
-    ::testing::Values(SparseHost{"NoItemInfo", {"LW Item Info 6", "LW Item Info 5"}, false, true},
-                      SparseHost{
-                          "NoSceneObjects", {"Scene Objects 7", "Scene Objects 6"}, true, false}),
+    ::testing::Values(
+        SparseHost{"NoItemInfo", {ITEM_INFO_SERVICE, ITEM_INFO_SERVICE_5}, false, true},
+        SparseHost{
+            "NoSceneObjects", {SCENE_OBJECTS_SERVICE, SCENE_OBJECTS_SERVICE_6}, true, false}),
     [](const ::testing::TestParamInfo<SparseHost> &info) { return info.param.name; });
 
 }  // namespace

@@ -12,10 +12,10 @@ void *startModule() { return reinterpret_cast<void *>(4); }
 void stopModule(void * /*moduleHandle*/) {}
 int activateNothing(int /*version*/, GlobalFunc /*global*/, void * /*local*/,
                     void * /*serverData*/) {
-  return 1;
+  return ACTIVATE_BAD_VERSION;
 }
 
-ServerTagInfo tags[] = {{"Bare", 0}, {nullptr, 0}};
+ServerTagInfo tags[] = {{"Bare", SERVER_TAG_DISPLAY_NAME}, {nullptr, 0}};
 
 #if defined(BARE_UNCLOSED_SERVERS)
 // The list and what follows it in one record, so that what a host reads
@@ -24,19 +24,20 @@ ServerTagInfo tags[] = {{"Bare", 0}, {nullptr, 0}};
 struct {
   ServerRecord list[1];
   const char *after[4];
-} servers = {{{"NodeHandler", "Bare", activateNothing, tags}}, {"not", "a", "server", "record"}};
+} servers = {{{SERVER_CLASS_NODE_HANDLER, "Bare", activateNothing, tags}},
+             {"not", "a", "server", "record"}};
 constexpr ServerRecord *serverList = servers.list;
 #else
 ServerRecord serverList[] = {
-    {"NodeHandler", "Bare", activateNothing, tags},
+    {SERVER_CLASS_NODE_HANDLER, "Bare", activateNothing, tags},
     {nullptr, nullptr, nullptr, nullptr},
 };
 #endif
 
 #if defined(BARE_WRONG_SYNC)
-constexpr uint32_t kSyncCode = 0x94191204;
+constexpr uint32_t kSyncCode = __builtin_bswap32(MODULE_SYNC_CODE);
 #else
-constexpr uint32_t kSyncCode = 0x04121994;
+constexpr uint32_t kSyncCode = MODULE_SYNC_CODE;
 #endif
 
 }  // namespace
@@ -48,7 +49,7 @@ __attribute__((visibility("default"))) ModuleDescriptor _mod_descriptor = {
 #else
 __attribute__((visibility("default"))) ModuleDescriptor _mod_descrip = {
 #endif
-    kSyncCode, 3, 0x300, startModule, stopModule, serverList,
+    kSyncCode, MODULE_SYSTEM_VERSION, MODULE_MACHINE_CODE, startModule, stopModule, serverList,
 };
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 }

@@ -37,7 +37,7 @@
 #include "host/handler.h"
 #include "module/callbacks.h"
 #include "module/host_services.h"
-#include "module/panel.h"
+#include "module/panel_build.h"
 #include "multi_node/instance.h"
 #include "single_node/instance.h"
 

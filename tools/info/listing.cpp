@@ -86,7 +86,7 @@ Json nodeEntry(const std::string &modulePath, const std::string &server) {
   hostsim::Host host(modulePath);
   Json node = {{"name", server}};
   const int activated = host.activateHandler(server);
-  if (activated != 0) {
+  if (activated != ACTIVATE_OK) {
     node["handlerActivation"] = activated;
     return node;
   }
@@ -107,12 +107,12 @@ Json nodeEntry(const std::string &modulePath, const std::string &server) {
         {{"name", output->name()}, {"type", connectionName(output->connectionType())}});
   }
   node["panel"] = nullptr;
-  if (host.module().findServer("NodeInterface", server) == nullptr) return node;
+  if (host.module().findServer(SERVER_CLASS_NODE_INTERFACE, server) == nullptr) return node;
   tellParent("opening the " + server + " node's panel");
   InterfaceRecord record{placed.instance(), nullptr, nullptr, nullptr};
-  const int opened = host.activateInterface(server, 4, &record);
+  const int opened = host.activateInterface(server, NODE_INTERFACE_VERSION, &record);
   const hostsim::PanelRecord *panel = host.panels().find(record.panel);
-  if (opened != 0 || panel == nullptr) {
+  if (opened != ACTIVATE_OK || panel == nullptr) {
     node["interfaceActivation"] = opened;
     return node;
   }
@@ -153,7 +153,7 @@ Json describeModule(const std::string &modulePath) {
     for (const ServerRecord *server : module.servers()) {
       document["servers"].push_back(serverEntry(*server));
       if (server->className != nullptr && server->name != nullptr &&
-          std::string(server->className) == "NodeHandler") {
+          std::string(server->className) == SERVER_CLASS_NODE_HANDLER) {
         nodes.emplace_back(server->name);
       }
     }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 #include "hostsim/module_facts.h"
 #include "tools/preview/render.h"
 
@@ -12,9 +12,6 @@ namespace kerrowbend_host {
 namespace {
 
 namespace facts = hostsim::facts;
-
-// The panel's interface version that hosts hand a node's interface server.
-constexpr int kInterfaceVersion = 4;
 
 // The settings make their round trip in the text form of scene data, as in
 // a scene saved as text.
@@ -137,12 +134,12 @@ void PreviewScene::fail(const std::string &problem) const {
 
 hostsim::Node &PreviewScene::placeConfiguredNode(const PreviewSettings &settings) {
   const std::string server = serverName(settings.node);
-  if (host_.module().findServer("NodeHandler", server) == nullptr ||
-      host_.module().findServer("NodeInterface", server) == nullptr) {
+  if (host_.module().findServer(SERVER_CLASS_NODE_HANDLER, server) == nullptr ||
+      host_.module().findServer(SERVER_CLASS_NODE_INTERFACE, server) == nullptr) {
     fail("the module has no " + server + " node with a panel");
   }
   const int activated = host_.activateHandler(server);
-  if (activated != 0) {
+  if (activated != ACTIVATE_OK) {
     fail("activating the " + server + " node gave " + std::to_string(activated));
   }
   hostsim::Node &node = host_.createNode(server, server + " (1)");
@@ -150,9 +147,11 @@ hostsim::Node &PreviewScene::placeConfiguredNode(const PreviewSettings &settings
 
   // The user opens the node's panel and edits it.
   InterfaceRecord record{node.instance(), nullptr, nullptr, nullptr};
-  const int opened = host_.activateInterface(server, kInterfaceVersion, &record);
+  const int opened = host_.activateInterface(server, NODE_INTERFACE_VERSION, &record);
   const hostsim::PanelRecord *panel = host_.panels().find(record.panel);
-  if (opened != 0 || panel == nullptr) fail("the " + server + " node's panel did not open");
+  if (opened != ACTIVATE_OK || panel == nullptr) {
+    fail("the " + server + " node's panel did not open");
+  }
   const auto edited = [&](int answer, const char *control) {
     if (answer != 1) fail("the " + server + " panel refused a value for " + control);
   };

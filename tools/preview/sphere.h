@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/handler.h"
-#include "hostsim/scene.h"
+#include "hostsim/scene_model.h"
 
 namespace kerrowbend_host {
 

@@ -39,7 +39,7 @@ void checkHandlerVersions(const std::string &modulePath) {
     for (const int version : {-1, 0, 1, 4, 5, 100}) {
       const int result = host->activateHandler(node, version, options);
       const hostsim::HandlerActivation &activation = *host->handler(node);
-      if (result != 1) {
+      if (result != ACTIVATE_BAD_VERSION) {
         fail(std::string(node) + ": expected handler activation with version " +
              std::to_string(version) + " to give 1, but it gave " + std::to_string(result));
       }
@@ -50,11 +50,11 @@ void checkHandlerVersions(const std::string &modulePath) {
              "callbacks");
       }
     }
-    for (const int version : {2, 3}) {
+    for (const int version : {NODE_HANDLER_VERSION_PREVIOUS, NODE_HANDLER_VERSION}) {
       const std::string which =
           std::string(node) + ": handler activation with version " + std::to_string(version);
       const int result = host->activateHandler(node, version, options);
-      if (result != 0) {
+      if (result != ACTIVATE_OK) {
         fail("expected " + which + " to give 0, but it gave " + std::to_string(result));
       }
       const hostsim::HandlerActivation &a = *host->handler(node);
@@ -93,7 +93,7 @@ void checkInterfaceVersions(const std::string &modulePath) {
     for (const int version : {-1, 0, 3, 5}) {
       InterfaceRecord record{placed.instance(), earlierPanel, hostOptions, nullptr};
       const int result = host->activateInterface(node, version, &record);
-      if (result != 1) {
+      if (result != ACTIVATE_BAD_VERSION) {
         fail(name + ": expected interface activation with version " + std::to_string(version) +
              " to give 1, but it gave " + std::to_string(result));
       }
@@ -103,28 +103,29 @@ void checkInterfaceVersions(const std::string &modulePath) {
              " to leave the record and the panel service alone, but it used them");
       }
     }
-    const int withoutRecord = host->activateInterface(node, 4, nullptr);
-    if (withoutRecord != 3) {
+    const int withoutRecord = host->activateInterface(node, NODE_INTERFACE_VERSION, nullptr);
+    if (withoutRecord != ACTIVATE_MISSING_RECORD) {
       fail(name + ": expected interface activation with no record to give 3, but it gave " +
            std::to_string(withoutRecord));
     }
     InterfaceRecord record{placed.instance(), earlierPanel, hostOptions, nullptr};
-    const int opened = host->activateInterface(node, 4, &record);
-    if (opened != 0 || record.panel == nullptr || host->panels().find(record.panel) == nullptr ||
-        record.options != nullptr || record.command != nullptr) {
+    const int opened = host->activateInterface(node, NODE_INTERFACE_VERSION, &record);
+    if (opened != ACTIVATE_OK || record.panel == nullptr ||
+        host->panels().find(record.panel) == nullptr || record.options != nullptr ||
+        record.command != nullptr) {
       fail(name + ": expected interface activation with version 4 to give 0, a panel the host " +
            "made and no options or command, but it gave " + std::to_string(opened) +
            (record.panel == nullptr ? " and no panel" : ""));
     }
     InterfaceRecord again{placed.instance(), nullptr, nullptr, nullptr};
-    host->activateInterface(node, 4, &again);
+    host->activateInterface(node, NODE_INTERFACE_VERSION, &again);
     if (again.panel != record.panel || host->panels().panels().size() != 1) {
       fail(name + ": expected a second interface activation for the same instance to hand back " +
            "its panel, but it made another");
     }
     InterfaceRecord noInstance{nullptr, earlierPanel, hostOptions, nullptr};
-    const int empty = host->activateInterface(node, 4, &noInstance);
-    if (empty != 0 || noInstance.panel != nullptr) {
+    const int empty = host->activateInterface(node, NODE_INTERFACE_VERSION, &noInstance);
+    if (empty != ACTIVATE_OK || noInstance.panel != nullptr) {
       fail(name + ": expected interface activation for no instance to give 0 and no panel, but " +
            "it gave " + std::to_string(empty) +
            (noInstance.panel != nullptr ? " and a panel" : ""));
@@ -141,14 +142,18 @@ struct MissingServices {
 };
 
 const MissingServices kMissingForHandler[] = {
-    {"the node functions", {Service::NodeFuncs}, 2},
-    {"the node input functions", {Service::NodeInputFuncs3, Service::NodeInputFuncs2}, 2},
-    {"the node output functions", {Service::NodeOutputFuncs2, Service::NodeOutputFuncs}, 2},
+    {"the node functions", {Service::NodeFuncs}, ACTIVATE_MISSING_SERVICE},
+    {"the node input functions",
+     {Service::NodeInputFuncs3, Service::NodeInputFuncs2},
+     ACTIVATE_MISSING_SERVICE},
+    {"the node output functions",
+     {Service::NodeOutputFuncs2, Service::NodeOutputFuncs},
+     ACTIVATE_MISSING_SERVICE},
     {"item info, scene objects, object info and panels",
      {Service::ItemInfo6, Service::ItemInfo5, Service::SceneObjects7, Service::SceneObjects6,
       Service::ObjectInfo9, Service::ObjectInfo8, Service::ObjectInfo7, Service::Panel2,
       Service::Panel},
-     0},
+     ACTIVATE_OK},
 };
 
 }  // namespace
@@ -170,8 +175,8 @@ void checkMissingServices(const std::string &modulePath) {
       // fetches nothing.
       const auto host = openHost(modulePath);
       InterfaceRecord record{nullptr, nullptr, nullptr, nullptr};
-      const int result = host->activateInterface(node, 4, &record);
-      if (result != 2) {
+      const int result = host->activateInterface(node, NODE_INTERFACE_VERSION, &record);
+      if (result != ACTIVATE_MISSING_SERVICE) {
         fail(name + ": expected interface activation before any handler activation to give 2, " +
              "but it gave " + std::to_string(result));
       }
@@ -180,8 +185,8 @@ void checkMissingServices(const std::string &modulePath) {
     host->setServiceAvailable(Service::Panel2, false);
     host->setServiceAvailable(Service::Panel, false);
     InterfaceRecord record{placeNode(*host, node).instance(), nullptr, nullptr, nullptr};
-    const int result = host->activateInterface(node, 4, &record);
-    if (result != 2) {
+    const int result = host->activateInterface(node, NODE_INTERFACE_VERSION, &record);
+    if (result != ACTIVATE_MISSING_SERVICE) {
       fail(name + ": expected interface activation in a host without panels to give 2, but it " +
            "gave " + std::to_string(result));
     }

@@ -14,9 +14,6 @@ namespace kerrowbend_host {
 
 namespace {
 
-constexpr uint32_t kTagDisplayName = 0;
-constexpr uint32_t kTagNodeGroup = 0x70000;
-
 std::string serverName(const ServerRecord &server) {
   return std::string(server.className != nullptr ? server.className : "(null)") + " " +
          (server.name != nullptr ? shown(server.name) : "(null)");
@@ -31,7 +28,7 @@ void checkServers(const std::string &modulePath) {
   listed.reserve(servers.size());
   for (const ServerRecord *server : servers) listed.push_back(serverName(*server));
   for (const char *node : kNodes) {
-    for (const char *kind : {"NodeHandler", "NodeInterface"}) {
+    for (const char *kind : {SERVER_CLASS_NODE_HANDLER, SERVER_CLASS_NODE_INTERFACE}) {
       const auto count = std::count_if(servers.begin(), servers.end(), [&](const auto *server) {
         return server->className != nullptr && server->name != nullptr &&
                std::strcmp(server->className, kind) == 0 && std::strcmp(server->name, node) == 0;
@@ -60,8 +57,8 @@ void checkTags(const std::string &modulePath) {
   const auto host = openHost(modulePath);
   for (const ServerRecord *server : host->module().servers()) {
     if (server->name == nullptr) continue;  // descriptor/servers reports it
-    const std::vector<std::pair<std::string, uint32_t>> expected = {{server->name, kTagDisplayName},
-                                                                    {"/Tools", kTagNodeGroup}};
+    const std::vector<std::pair<std::string, uint32_t>> expected = {
+        {server->name, SERVER_TAG_DISPLAY_NAME}, {"/Tools", SERVER_TAG_NODE_GROUP}};
     std::vector<std::pair<std::string, uint32_t>> tags;
     std::string listed;
     for (const ServerTagInfo *tag = server->tagInfo;
@@ -71,8 +68,8 @@ void checkTags(const std::string &modulePath) {
     }
     if (tags != expected) {
       fail("expected " + serverName(*server) + " to carry the tags " + shown(server->name) + " " +
-           hex(kTagDisplayName) + ", \"/Tools\" " + hex(kTagNodeGroup) + ", but it carries " +
-           (listed.empty() ? "none" : listed));
+           hex(SERVER_TAG_DISPLAY_NAME) + ", \"/Tools\" " + hex(SERVER_TAG_NODE_GROUP) +
+           ", but it carries " + (listed.empty() ? "none" : listed));
     }
   }
 }

@@ -280,7 +280,7 @@ void checkThreadsBesideActivation(const std::string &modulePath) {
        ++round) {
     for (const char *server : kNodes) {
       const int result = host->activateHandler(server);
-      if (result != 0 && activationError.empty()) {
+      if (result != ACTIVATE_OK && activationError.empty()) {
         activationError = std::string(server) + ": expected every handler activation to give 0, " +
                           "but one while threads shaded gave " + std::to_string(result);
       }

@@ -68,7 +68,7 @@ void checkGetSetEveryId(const std::string &modulePath) {
     }
     for (const PanelDataDesc *value = panel.data; value->vid != 0; ++value) {
       const std::string which = name + " value " + hex(value->vid);
-      if (std::strcmp(value->dataType, "string") == 0) {
+      if (std::strcmp(value->dataType, PANEL_DATA_STRING) == 0) {
         const std::string offered = "Set " + hex(value->vid);
         const int answer = panel.setString(value->vid, offered);
         const std::string held = panel.stringValue(value->vid).value_or("(none)");
@@ -97,7 +97,7 @@ void checkPanelLongNames(const std::string &modulePath) {
     Node &node = placeNode(*host, server);
     const PanelRecord &panel = openPanel(*host, node);
     for (const PanelDataDesc *value = panel.data; value != nullptr && value->vid != 0; ++value) {
-      if (std::strcmp(value->dataType, "string") != 0) continue;
+      if (std::strcmp(value->dataType, PANEL_DATA_STRING) != 0) continue;
       for (const std::size_t length : kLongNames) {
         const std::string who = std::string(server) + " value " + hex(value->vid) +
                                 " set to a name of " + std::to_string(length) + " characters";

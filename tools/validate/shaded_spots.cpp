@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "hostsim/scene.h"
+#include "hostsim/scene_model.h"
 
 namespace kerrowbend_host {
 

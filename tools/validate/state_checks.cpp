@@ -82,7 +82,7 @@ const SavedSetup kSavedSetups[] = {
 std::vector<std::string> panelValues(const PanelRecord &panel, const std::string &who) {
   std::vector<std::string> values;
   for (const PanelDataDesc *value = panel.data; value != nullptr && value->vid != 0; ++value) {
-    const bool text = std::string(value->dataType) == "string";
+    const bool text = std::string(value->dataType) == PANEL_DATA_STRING;
     const auto number = text ? std::nullopt : panel.intValue(value->vid);
     values.push_back(hex(value->vid) + " " +
                      (text ? shown(readName(panel, value->vid, who))

@@ -70,7 +70,7 @@ std::unique_ptr<Host> openHost(const std::string &modulePath) {
 Node &placeNode(Host &host, const std::string &server) {
   if (host.handler(server) == nullptr) {
     const int result = host.activateHandler(server);
-    if (result != 0) {
+    if (result != ACTIVATE_OK) {
       fail(server + ": expected handler activation (version 3) to give 0, but it gave " +
            std::to_string(result));
     }
@@ -86,9 +86,9 @@ Node &placeNode(Host &host, const std::string &server) {
 
 const PanelRecord &openPanel(Host &host, const Node &node) {
   InterfaceRecord record{node.instance(), nullptr, nullptr, nullptr};
-  const int result = host.activateInterface(node.server(), 4, &record);
+  const int result = host.activateInterface(node.server(), NODE_INTERFACE_VERSION, &record);
   const PanelRecord *panel = record.panel != nullptr ? host.panels().find(record.panel) : nullptr;
-  if (result != 0 || panel == nullptr) {
+  if (result != ACTIVATE_OK || panel == nullptr) {
     fail(node.server() + ": expected interface activation (version 4) to give 0 and a panel, " +
          "but it gave " + std::to_string(result) +
          (record.panel == nullptr ? " and no panel" : " and a panel the host never made"));

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 #include "hostsim/format.h"
 #include "hostsim/host.h"
 #include "hostsim/module_facts.h"

@@ -1,4 +1,4 @@
-#include "hostsim/panel.h"
+#include "hostsim/panel_service.h"
 
 #include <cstring>
 #include <stdexcept>

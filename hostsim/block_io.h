@@ -24,8 +24,8 @@
 // unterminated quote, a stray "}") as the end of the data: from there on
 // findBlk answers 0 and reads give nothing. They never read outside the
 // data they were given.
-#ifndef KERROWBEND_HOSTSIM_BLOCKS_H
-#define KERROWBEND_HOSTSIM_BLOCKS_H
+#ifndef KERROWBEND_HOSTSIM_BLOCK_IO_H
+#define KERROWBEND_HOSTSIM_BLOCK_IO_H
 
 #include <cstdint>
 #include <memory>

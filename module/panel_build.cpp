@@ -1,4 +1,4 @@
-#include "module/panel.h"
+#include "module/panel_build.h"
 
 #include <algorithm>
 

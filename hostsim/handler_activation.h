@@ -2,8 +2,8 @@
 // record it handed the module and the tables the record points to. The
 // host keeps every activation's record alive (at a fixed address) until it
 // is destroyed, since the module may hold on to the tables it filled.
-#ifndef KERROWBEND_HOSTSIM_HANDLER_H
-#define KERROWBEND_HOSTSIM_HANDLER_H
+#ifndef KERROWBEND_HOSTSIM_HANDLER_ACTIVATION_H
+#define KERROWBEND_HOSTSIM_HANDLER_ACTIVATION_H
 
 #include <cstdint>
 #include <string>

@@ -9,8 +9,8 @@
 // a pointer to (items, points, maps, name texts) keeps its address until
 // the Host is destroyed. A removed object or an old name therefore stays in
 // memory, merely unlinked from the scene.
-#ifndef KERROWBEND_HOSTSIM_SCENE_H
-#define KERROWBEND_HOSTSIM_SCENE_H
+#ifndef KERROWBEND_HOSTSIM_SCENE_MODEL_H
+#define KERROWBEND_HOSTSIM_SCENE_MODEL_H
 
 #include <array>
 #include <atomic>

@@ -1,7 +1,7 @@
 // The panel build both nodes share: one panel per instance, made on first
 // use through the host's panel service and handed back unchanged afterwards.
-#ifndef KERROWBEND_MODULE_PANEL_H
-#define KERROWBEND_MODULE_PANEL_H
+#ifndef KERROWBEND_MODULE_PANEL_BUILD_H
+#define KERROWBEND_MODULE_PANEL_BUILD_H
 
 #include <cstddef>
 #include <cstdint>

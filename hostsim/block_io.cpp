@@ -1,4 +1,4 @@
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 
 #include <cctype>
 #include <cstring>

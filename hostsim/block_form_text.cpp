@@ -7,7 +7,7 @@
 #include <variant>
 
 #include "hostsim/block_forms.h"
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 
 namespace hostsim {
 

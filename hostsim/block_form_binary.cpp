@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "hostsim/block_forms.h"
-#include "hostsim/blocks.h"
+#include "hostsim/block_io.h"
 
 namespace hostsim {
 

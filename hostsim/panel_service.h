@@ -3,8 +3,8 @@
 // check it, and it can drive a panel the way a user would (read a value
 // through the get callback, edit it through set, open a popup, trigger the
 // change notification).
-#ifndef KERROWBEND_HOSTSIM_PANEL_H
-#define KERROWBEND_HOSTSIM_PANEL_H
+#ifndef KERROWBEND_HOSTSIM_PANEL_SERVICE_H
+#define KERROWBEND_HOSTSIM_PANEL_SERVICE_H
 
 #include <cstdint>
 #include <map>

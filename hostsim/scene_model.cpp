@@ -1,4 +1,4 @@
-#include "hostsim/scene.h"
+#include "hostsim/scene_model.h"
 
 #include <algorithm>
 #include <cstring>
