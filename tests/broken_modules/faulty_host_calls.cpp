@@ -22,7 +22,7 @@
 #include "host/blocks.h"
 #include "host/types.h"
 #include "module/host_services.h"
-#include "module/panel.h"
+#include "module/panel_build.h"
 #include "single_node/instance.h"
 
 using namespace kerrowbend;
