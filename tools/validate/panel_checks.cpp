@@ -333,7 +333,7 @@ void checkPopups(const std::string &modulePath) {
              (given != nullptr ? shown(given) : "null"));
       }
     }
-    const auto *maps = static_cast<const SceneObjects *>(host->lookup("Scene Objects 7"));
+    const auto *maps = static_cast<const SceneObjects *>(host->lookup(SCENE_OBJECTS_SERVICE));
     const int hostCount = maps->numVMaps(VMAP_TYPE_WEIGHT);
     const int mapCount = panel.popupCount(kWeightMapId);
     if (mapCount != hostCount) {
