@@ -274,9 +274,27 @@ class BrokenModuleTest : public ::testing::TestWithParam<BrokenModule> {};
 
 TEST_P(BrokenModuleTest, FailsExactlyTheChecksThatCatchTheFault) {
   const BrokenModule &module = GetParam();
+  // A fault only a skipped check catches goes unnoticed in this build.
+  std::set<std::string> failing = module.failing;
+  for (const std::string &name : kSkippedHere) failing.erase(name);
   Scratch scratch;
   std::vector<std::string> args = {"validate", brokenModulePath(module.name)};
   args.insert(args.end(), module.options.begin(), module.options.end());
+#if defined(KERROWBEND_SANITIZED)
+  // Every check for every faulty module takes the better part of an hour
+  // under the sanitizers; there the suite makes sure each fault is caught by
+  // its checks, and the plain build that nothing else fails.
+  if (failing.empty()) GTEST_SKIP() << "only a check skipped in this build catches it";
+  for (const std::string &name : failing) {
+    args.push_back("--check");
+    args.push_back(name);
+  }
+  const std::size_t checksRun = failing.size();
+  const std::set<std::string> skipped;
+#else
+  const std::size_t checksRun = kChecks.size();
+  const std::set<std::string> &skipped = kSkippedHere;
+#endif
   const ToolRun run = runTool(args, scratch);
   const Report report = parseReport(run.out);
   std::set<std::string> failed;
@@ -285,16 +303,13 @@ TEST_P(BrokenModuleTest, FailsExactlyTheChecksThatCatchTheFault) {
     EXPECT_NE(sentence.find(module.sentenceSays), std::string::npos) << name << ": " << sentence;
     EXPECT_NE(sentence.find("expected"), std::string::npos) << name << ": " << sentence;
   }
-  // A fault only a skipped check catches goes unnoticed in this build.
-  std::set<std::string> failing = module.failing;
-  for (const std::string &name : kSkippedHere) failing.erase(name);
   EXPECT_EQ(run.exitCode, failing.empty() ? 0 : 1) << run;
   EXPECT_EQ(failed, failing) << run;
-  EXPECT_EQ(report.skipped, kSkippedHere) << run;
+  EXPECT_EQ(report.skipped, skipped) << run;
   // The run went on past every failure: all the other checks passed.
-  EXPECT_EQ(report.passed.size() + failed.size() + report.skipped.size(), kChecks.size()) << run;
-  EXPECT_EQ(report.summary, countLine(kChecks.size() - failing.size() - kSkippedHere.size(),
-                                      failing.size(), kSkippedHere.size()));
+  EXPECT_EQ(report.passed.size() + failed.size() + report.skipped.size(), checksRun) << run;
+  EXPECT_EQ(report.summary,
+            countLine(checksRun - failing.size() - skipped.size(), failing.size(), skipped.size()));
   EXPECT_TRUE(report.stray.empty()) << run;
   EXPECT_TRUE(scratch.leftInTmp().empty());
 }
