@@ -221,6 +221,7 @@ std::vector<std::string> tableRows(const Entry *table, Fields fields) {
 
 std::vector<std::string> expectedRows(const std::vector<TableRow> &rows) {
   std::vector<std::string> out;
+  out.reserve(rows.size() + 1);
   for (const TableRow &row : rows) out.push_back(rowText(row.id, row.first, row.second));
   out.push_back(rowText(0, nullptr, nullptr));
   return out;
@@ -269,8 +270,10 @@ void checkPanelTables(const std::string &modulePath) {
     }
     if (!same) {
       std::vector<std::string> shownGiven;
+      shownGiven.reserve(given.size());
       for (void *value : given) shownGiven.push_back(hex(reinterpret_cast<uintptr_t>(value)));
       std::vector<std::string> shownExpected;
+      shownExpected.reserve(expected.size());
       for (std::size_t i = 0; i < expected.size(); ++i) {
         shownExpected.push_back(i >= 4 && expected[i] == 0 && i + 1 < expected.size() ? "a callback"
                                 : i == 2 ? "the host's node name"
@@ -313,6 +316,7 @@ void checkPopups(const std::string &modulePath) {
     Node &node = placeNode(*host, kSingle);
     const PanelRecord &panel = openPanel(*host, node);
     std::vector<hostsim::SceneObject *> objects;
+    objects.reserve(scene.objects.size());
     for (const char *object : scene.objects) objects.push_back(&host->scene().addObject(object));
     for (const char *map : scene.maps) objects.front()->weightMap(map);
     host->scene().setWeightMapCountAnswer(scene.mapCountAnswer);

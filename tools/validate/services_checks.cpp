@@ -73,6 +73,7 @@ std::string offeredText(const std::vector<Service> &names, const std::vector<boo
   }
   if (!given.empty()) return "only " + joined(given);
   std::vector<std::string> all;
+  all.reserve(names.size());
   for (const Service name : names) all.emplace_back(serviceName(name));
   return "none of " + joined(all);
 }
@@ -118,6 +119,7 @@ void checkServiceNames(const std::string &modulePath) {
         const hostsim::LookupCall product{serviceName(Service::ProductInfo), 1, 0};
         if (later != std::vector<hostsim::LookupCall>{product, product}) {
           std::vector<std::string> names;
+          names.reserve(later.size());
           for (const hostsim::LookupCall &call : later) names.push_back(call.name);
           fail(which + ": expected each later handler activation to look up only " +
                shown(serviceName(Service::ProductInfo)) +
