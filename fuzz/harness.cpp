@@ -302,29 +302,6 @@ std::optional<int32_t> readCount(hostsim::BlockForm form, const std::string &dat
   return count;
 }
 
-std::string singleData(hostsim::BlockForm form, std::string_view object, int32_t invert,
-                       std::string_view weightMap) {
-  hostsim::BlockWriter writer(form);
-  writer.begin(kObjectBlock.id, kObjectBlock.token);
-  writer.writeString(object);
-  writer.end();
-  writer.begin(kInvertBlock.id, kInvertBlock.token);
-  writer.writeInt(invert);
-  writer.end();
-  writer.begin(kWeightMapBlock.id, kWeightMapBlock.token);
-  writer.writeString(weightMap);
-  writer.end();
-  return writer.finish();
-}
-
-std::string countData(hostsim::BlockForm form, int32_t count) {
-  hostsim::BlockWriter writer(form);
-  writer.begin(kCountBlock.id, kCountBlock.token);
-  writer.writeInt(count);
-  writer.end();
-  return writer.finish();
-}
-
 std::string storedName(std::string_view text) {
   return std::string(text.substr(0, text.find('\0')).substr(0, kNameField - 1));
 }

@@ -167,9 +167,8 @@ std::optional<int32_t> readCount(hostsim::BlockForm form, const std::string &dat
                                  const hostsim::LoadOptions &options = {});
 
 // Scene data as the nodes write it.
-std::string singleData(hostsim::BlockForm form, std::string_view object, int32_t invert,
-                       std::string_view weightMap);
-std::string countData(hostsim::BlockForm form, int32_t count);
+using hostsim::facts::countData;
+using hostsim::facts::singleData;
 
 // The name a C string stores in a field: up to its first zero, cut to 259
 // bytes.

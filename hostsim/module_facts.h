@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "hostsim/block_io.h"
 
@@ -57,6 +58,31 @@ inline constexpr BlockFact kObjectBlock = {blockId("ROBJ"), "Object"};
 inline constexpr BlockFact kInvertBlock = {blockId("INVT"), "Invert"};
 inline constexpr BlockFact kWeightMapBlock = {blockId("WMAP"), "WeightMap"};
 inline constexpr BlockFact kCountBlock = {blockId("INUM"), "Num"};
+
+// Scene data as a scene file holds it, written by the host's own block
+// writer: the single node's three settings, and a multi node's stage count.
+inline std::string singleData(BlockForm form, std::string_view object, int32_t invert,
+                              std::string_view weightMap) {
+  BlockWriter writer(form);
+  writer.begin(kObjectBlock.id, kObjectBlock.token);
+  writer.writeString(object);
+  writer.end();
+  writer.begin(kInvertBlock.id, kInvertBlock.token);
+  writer.writeInt(invert);
+  writer.end();
+  writer.begin(kWeightMapBlock.id, kWeightMapBlock.token);
+  writer.writeString(weightMap);
+  writer.end();
+  return writer.finish();
+}
+
+inline std::string countData(BlockForm form, int32_t count) {
+  BlockWriter writer(form);
+  writer.begin(kCountBlock.id, kCountBlock.token);
+  writer.writeInt(count);
+  writer.end();
+  return writer.finish();
+}
 
 }  // namespace hostsim::facts
 

@@ -47,11 +47,7 @@ class DragNodeTest : public ModuleTest {
 // Gives a multi node the stage count as a scene file would.
 inline void loadCount(hostsim::Node &target, int32_t count,
                       hostsim::BlockForm form = hostsim::BlockForm::Binary) {
-  hostsim::BlockWriter writer(form);
-  writer.begin(facts::kCountBlock.id, facts::kCountBlock.token);
-  writer.writeInt(count);
-  writer.end();
-  ASSERT_EQ(target.load(form, writer.finish()), nullptr);
+  ASSERT_EQ(target.load(form, facts::countData(form, count)), nullptr);
 }
 
 // The inputs of stages first..last, in the order the multi node makes them.

@@ -136,14 +136,6 @@ struct Operation {
   std::function<void(Host &host, Node *&node)> run;
 };
 
-std::string loadedCount(int32_t count) {
-  hostsim::BlockWriter writer(BlockForm::Binary);
-  writer.begin(hostsim::facts::kCountBlock.id, hostsim::facts::kCountBlock.token);
-  writer.writeInt(count);
-  writer.end();
-  return writer.finish();
-}
-
 const std::vector<Operation> &operations() {
   static const std::vector<Operation> kOperations = {
       {kSingle, "create",
@@ -151,7 +143,9 @@ const std::vector<Operation> &operations() {
       {kMulti, "create",
        [](Host &host, Node *&node) { node = &host.createNode(kMulti, "refused"); }},
       {kMulti, "a load of Input Size 12",
-       [](Host & /*host*/, Node *&node) { node->load(BlockForm::Binary, loadedCount(12)); }},
+       [](Host & /*host*/, Node *&node) {
+         node->load(BlockForm::Binary, hostsim::facts::countData(BlockForm::Binary, 12));
+       }},
       {kMulti, "a copy from a node of 12 stages",
        [](Host &host, Node *&node) {
          // The source, placed before the target, is the host's first node.

@@ -23,11 +23,13 @@
 namespace kerrowbend_host {
 
 using hostsim::LoadOptions;
+using hostsim::facts::countData;
 using hostsim::facts::kCountBlock;
 using hostsim::facts::kInvertBlock;
 using hostsim::facts::kObjectBlock;
 using hostsim::facts::kStageLimit;
 using hostsim::facts::kWeightMapBlock;
+using hostsim::facts::singleData;
 
 namespace {
 
@@ -340,14 +342,6 @@ constexpr std::chrono::seconds kLoadBudget{60};
 constexpr std::chrono::seconds kLoadBudget{10};
 #endif
 
-std::string countData(BlockForm form, int32_t count) {
-  hostsim::BlockWriter writer(form);
-  writer.begin(kCountBlock.id, kCountBlock.token);
-  writer.writeInt(count);
-  writer.end();
-  return writer.finish();
-}
-
 }  // namespace
 
 void checkDamagedStageCount(const std::string &modulePath) {
@@ -393,33 +387,12 @@ void checkDamagedStageCount(const std::string &modulePath) {
   }
 }
 
-namespace {
-
-// What a node saves, written as the host's own block writer writes it: the
-// identifiers, and the tokens of the text form, are what scene files hold.
-std::string expectedSingleSave(BlockForm form, const std::string &object, int32_t invert,
-                               const std::string &map) {
-  hostsim::BlockWriter writer(form);
-  writer.begin(kObjectBlock.id, kObjectBlock.token);
-  writer.writeString(object);
-  writer.end();
-  writer.begin(kInvertBlock.id, kInvertBlock.token);
-  writer.writeInt(invert);
-  writer.end();
-  writer.begin(kWeightMapBlock.id, kWeightMapBlock.token);
-  writer.writeString(map);
-  writer.end();
-  return writer.finish();
-}
-
-}  // namespace
-
 void checkBlockTokens(const std::string &modulePath) {
   for (BlockForm form : kForms) {
     const auto host = openHost(modulePath);
     Node &single = placeNode(*host, kSingle);
     const std::string fresh = saveChecked(single, form);
-    const std::string expectedFresh = expectedSingleSave(form, "", 1, "");
+    const std::string expectedFresh = singleData(form, "", 1, "");
     if (fresh != expectedFresh) {
       fail(std::string(kSingle) + ": expected a new node's " + formName(form) + " save to be " +
            shown(expectedFresh, 120) + ", but " + firstDifference(expectedFresh, fresh));
@@ -429,7 +402,7 @@ void checkBlockTokens(const std::string &modulePath) {
     panel.setInt(kInvertId, 0);
     panel.setString(kWeightMapId, "Gradient");
     const std::string set = saveChecked(single, form);
-    const std::string expectedSet = expectedSingleSave(form, "Pointer", 0, "Gradient");
+    const std::string expectedSet = singleData(form, "Pointer", 0, "Gradient");
     if (set != expectedSet) {
       fail(std::string(kSingle) + ": expected its " + formName(form) + " save with every setting " +
            "changed to be " + shown(expectedSet, 120) + ", but " +
