@@ -29,12 +29,20 @@
 //   CLEARS_ITEM_FLAG      the multi node's handler activation clears the
 //                         item-table flag a moment before it sets it again,
 //                         so spots shaded meanwhile pass through
+//   FILLS_REFUSED_RECORD  the multi node's handler activation stores the
+//                         lookup routine in the instance table before it
+//                         tests the services, so one that gives 2 has
+//                         written the host's record
+//   REWRITES_INTERFACE    the single node's interface activation writes
+//                         the record whole, clearing the host's instance
+//                         entry
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
 
 #include "host/handler.h"
+#include "host/module.h"
 #include "module/callbacks.h"
 #include "module/host_services.h"
 #include "module/panel_build.h"
@@ -50,6 +58,30 @@ extern "C" int __real_activateSingleHandler(int version, GlobalFunc global, void
 extern "C" int __wrap_activateSingleHandler(int version, GlobalFunc global, void *local,
                                             void *serverData) {
   return __real_activateSingleHandler(version == 4 ? 3 : version, global, local, serverData);
+}
+
+#elif defined(FILLS_REFUSED_RECORD)
+extern "C" int __real_activateMultiHandler(int version, GlobalFunc global, void *local,
+                                           void *serverData);
+extern "C" int __wrap_activateMultiHandler(int version, GlobalFunc global, void *local,
+                                           void *serverData) {
+  const int result = __real_activateMultiHandler(version, global, local, serverData);
+  auto *handler = static_cast<NodeHandler *>(local);
+  if (result == ACTIVATE_MISSING_SERVICE && handler != nullptr && handler->inst != nullptr) {
+    handler->inst->priv = reinterpret_cast<void *>(global);
+  }
+  return result;
+}
+
+#elif defined(REWRITES_INTERFACE)
+extern "C" int __real_activateSingleInterface(int version, GlobalFunc global, void *local,
+                                              void *serverData);
+extern "C" int __wrap_activateSingleInterface(int version, GlobalFunc global, void *local,
+                                              void *serverData) {
+  const int result = __real_activateSingleInterface(version, global, local, serverData);
+  auto *record = static_cast<InterfaceRecord *>(local);
+  if (result == ACTIVATE_OK) *record = InterfaceRecord{nullptr, record->panel, nullptr, nullptr};
+  return result;
 }
 
 #elif defined(HIDES_MISSING_SERVICE)

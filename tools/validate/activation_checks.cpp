@@ -1,7 +1,12 @@
 // The activation/* checks: handler and interface activation for every
-// version a host may ask for, without the services they need, and with a
-// handler record that offers no item table.
+// version a host may ask for, without the services they need, with a
+// handler record that offers no item table, and what each leaves of the
+// records it was handed.
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -225,6 +230,201 @@ void checkWithoutItemTable(const std::string &modulePath) {
     for (Node *node : {&single, &multi}) {
       expectWorldNormal(node->server() + ", after a later activation with an item table", *node,
                         spotOn(scene, normal), hostsim::expected::drag(normal, {1, 0, 0}, 0.5));
+    }
+  }
+}
+
+namespace {
+
+// A record as a host lays it out, followed by memory of the host's own, so
+// that a module writing past the record's last entry is seen.
+template <typename Record>
+struct Guarded {
+  Record record;
+  std::array<unsigned char, 64> after;
+};
+
+// Every byte the host hands over holds this until the module writes it.
+constexpr unsigned char kHostByte = 0xA5;
+
+// One entry of a record, and whether a successful activation writes it.
+struct Entry {
+  std::size_t offset;
+  std::size_t size;
+  const char *name;
+  bool module;
+};
+
+const Entry kHandlerEntries[] = {
+    {offsetof(NodeHandler, inst), sizeof(InstanceFuncs *), "instance table address", false},
+    {offsetof(NodeHandler, item), sizeof(ItemFuncs *), "item table address", false},
+    {offsetof(NodeHandler, rend), sizeof(RenderFuncs *), "render table address", false},
+    {offsetof(NodeHandler, evaluate), sizeof(EvaluateFunc), "evaluate", true},
+    {offsetof(NodeHandler, preview), sizeof(void *), "preview", false},
+    {offsetof(NodeHandler, flags), sizeof(uint32_t), "flags", false},
+};
+const Entry kInstanceEntries[] = {
+    {offsetof(InstanceFuncs, priv), sizeof(void *), "priv", true},
+    {offsetof(InstanceFuncs, create), sizeof(void *), "create", true},
+    {offsetof(InstanceFuncs, destroy), sizeof(void *), "destroy", true},
+    {offsetof(InstanceFuncs, copy), sizeof(void *), "copy", true},
+    {offsetof(InstanceFuncs, load), sizeof(void *), "load", true},
+    {offsetof(InstanceFuncs, save), sizeof(void *), "save", true},
+    {offsetof(InstanceFuncs, describe), sizeof(void *), "describe", false},
+};
+const Entry kItemEntries[] = {
+    {offsetof(ItemFuncs, useItems), sizeof(void *), "useItems", true},
+    {offsetof(ItemFuncs, changeId), sizeof(void *), "changeId", true},
+};
+const Entry kRenderEntries[] = {
+    {offsetof(RenderFuncs, init), sizeof(void *), "init", true},
+    {offsetof(RenderFuncs, cleanup), sizeof(void *), "cleanup", true},
+    {offsetof(RenderFuncs, newTime), sizeof(void *), "newTime", true},
+};
+const Entry kInterfaceEntries[] = {
+    {offsetof(InterfaceRecord, inst), sizeof(void *), "inst", false},
+    {offsetof(InterfaceRecord, panel), sizeof(PanelId), "panel", true},
+    {offsetof(InterfaceRecord, options), sizeof(void *), "options", true},
+    {offsetof(InterfaceRecord, command), sizeof(void *), "command", true},
+};
+
+// Names the first entry of a record, or the host's memory past it, that
+// differs from what the host handed over, leaving out the module's own
+// entries when it may write them; empty when there is none.
+template <typename Record>
+std::string firstWritten(const char *name, const Guarded<Record> &given,
+                         const Guarded<Record> &found, std::span<const Entry> entries,
+                         bool moduleMayWrite) {
+  const auto *before = reinterpret_cast<const unsigned char *>(&given.record);
+  const auto *after = reinterpret_cast<const unsigned char *>(&found.record);
+  for (const Entry &entry : entries) {
+    if (moduleMayWrite && entry.module) continue;
+    if (std::memcmp(before + entry.offset, after + entry.offset, entry.size) != 0) {
+      return std::string("the ") + name + "'s " + entry.name;
+    }
+  }
+  if (given.after != found.after) return std::string("the host's memory past the ") + name;
+  return {};
+}
+
+// A handler record and its three tables, every entry the host's until the
+// module writes it; the record points at the tables the host offers.
+struct HandlerLayout {
+  Guarded<NodeHandler> handler;
+  Guarded<InstanceFuncs> instance;
+  Guarded<ItemFuncs> items;
+  Guarded<RenderFuncs> render;
+};
+
+void prefill(HandlerLayout &layout, bool itemTable, bool renderTable) {
+  std::memset(&layout, kHostByte, sizeof layout);
+  layout.handler.record.inst = &layout.instance.record;
+  layout.handler.record.item = itemTable ? &layout.items.record : nullptr;
+  layout.handler.record.rend = renderTable ? &layout.render.record : nullptr;
+}
+
+struct HandlerCase {
+  const char *what;
+  int version;
+  bool itemTable;
+  bool renderTable;
+  int result;  // a host offering every service but "NodeFuncs" gets 2 for each
+};
+
+const HandlerCase kHandlerCases[] = {
+    {"version 1", 1, true, true, ACTIVATE_BAD_VERSION},
+    {"version 4", 4, true, true, ACTIVATE_BAD_VERSION},
+    {"version 2", NODE_HANDLER_VERSION_PREVIOUS, true, true, ACTIVATE_OK},
+    {"version 3", NODE_HANDLER_VERSION, true, true, ACTIVATE_OK},
+    {"version 3 without an item table", NODE_HANDLER_VERSION, false, true, ACTIVATE_OK},
+    {"version 3 without a render table", NODE_HANDLER_VERSION, true, false, ACTIVATE_OK},
+    {"version 3 with neither table", NODE_HANDLER_VERSION, false, false, ACTIVATE_OK},
+};
+
+struct InterfaceCase {
+  const char *what;
+  int version;
+  bool instance;
+  int result;  // a host offering no panel service gets 2 for each version 4
+};
+
+const InterfaceCase kInterfaceCases[] = {
+    {"version 3", 3, true, ACTIVATE_BAD_VERSION},
+    {"version 5", 5, true, ACTIVATE_BAD_VERSION},
+    {"version 4", NODE_INTERFACE_VERSION, true, ACTIVATE_OK},
+    {"version 4 for no instance", NODE_INTERFACE_VERSION, false, ACTIVATE_OK},
+};
+
+void expectResult(const std::string &which, int result, int expected) {
+  if (result != expected) {
+    fail("expected " + which + " to give " + std::to_string(expected) + ", but it gave " +
+         std::to_string(result));
+  }
+}
+
+void expectUnwritten(const std::string &which, const std::string &written) {
+  if (!written.empty()) {
+    fail("expected " + which + " to leave " + written + " as the host gave it, but it wrote there");
+  }
+}
+
+void checkHandlerRecords(const std::string &modulePath, const char *node, bool nodeFuncs) {
+  const auto host = openHost(modulePath);
+  if (!nodeFuncs) host->setServiceAvailable(Service::NodeFuncs, false);
+  const ServerRecord *server = host->module().findServer(SERVER_CLASS_NODE_HANDLER, node);
+  for (const HandlerCase &c : kHandlerCases) {
+    const std::string which = std::string(node) + ": handler activation with " + c.what +
+                              (nodeFuncs ? "" : " in a host without the node functions");
+    HandlerLayout layout;
+    prefill(layout, c.itemTable, c.renderTable);
+    const HandlerLayout given = layout;
+    const int result = server->activate(c.version, host->global(), &layout.handler.record, nullptr);
+    const int expected =
+        nodeFuncs || c.result == ACTIVATE_BAD_VERSION ? c.result : ACTIVATE_MISSING_SERVICE;
+    expectResult(which, result, expected);
+    const bool wrote = result == ACTIVATE_OK;
+    expectUnwritten(which, firstWritten("NodeHandler record", given.handler, layout.handler,
+                                        kHandlerEntries, wrote));
+    expectUnwritten(which, firstWritten("instance table", given.instance, layout.instance,
+                                        kInstanceEntries, wrote));
+    expectUnwritten(which, firstWritten("item table", given.items, layout.items, kItemEntries,
+                                        wrote && c.itemTable));
+    expectUnwritten(which, firstWritten("render table", given.render, layout.render, kRenderEntries,
+                                        wrote && c.renderTable));
+  }
+}
+
+void checkInterfaceRecords(const std::string &modulePath, const char *node, bool panels) {
+  const auto host = openHost(modulePath);
+  host->setServiceAvailable(Service::Panel2, panels);
+  host->setServiceAvailable(Service::Panel, panels);
+  const Node &placed = placeNode(*host, node);
+  const ServerRecord *server = host->module().findServer(SERVER_CLASS_NODE_INTERFACE, node);
+  for (const InterfaceCase &c : kInterfaceCases) {
+    const std::string which = std::string(node) + ": interface activation with " + c.what +
+                              (panels ? "" : " in a host without panels");
+    Guarded<InterfaceRecord> record;
+    std::memset(&record, kHostByte, sizeof record);
+    record.record.inst = c.instance ? placed.instance() : nullptr;
+    const Guarded<InterfaceRecord> given = record;
+    const int result = server->activate(c.version, host->global(), &record.record, nullptr);
+    const int expected =
+        panels || c.result == ACTIVATE_BAD_VERSION ? c.result : ACTIVATE_MISSING_SERVICE;
+    expectResult(which, result, expected);
+    expectUnwritten(which, firstWritten("interface record", given, record, kInterfaceEntries,
+                                        result == ACTIVATE_OK));
+  }
+}
+
+}  // namespace
+
+// A host lays its records out as it likes and keeps its own entries in
+// them; an activation writes only the entries its result calls for.
+void checkUnwrittenEntries(const std::string &modulePath) {
+  for (const char *node : kNodes) {
+    for (const bool offered : {true, false}) {
+      checkHandlerRecords(modulePath, node, offered);
+      checkInterfaceRecords(modulePath, node, offered);
     }
   }
 }

@@ -36,6 +36,10 @@ const ValidateCheck kChecks[] = {
     {"activation/without-item-table",
      "a handler record without an item table stops both nodes shading until an activation with one",
      checkWithoutItemTable},
+    {"activation/unwritten-entries",
+     "handler and interface activations write only the entries their result calls for: never the "
+     "host's own, the tables' addresses or past a record, and nothing when refused",
+     checkUnwrittenEntries},
     {"services/fallback-names",
      "each service looked up by its names in order, a later name only when those before it gave "
      "none, in hosts that offer one or two of its names or none",

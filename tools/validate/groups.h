@@ -20,6 +20,7 @@ void checkHandlerVersions(const std::string &modulePath);
 void checkInterfaceVersions(const std::string &modulePath);
 void checkMissingServices(const std::string &modulePath);
 void checkWithoutItemTable(const std::string &modulePath);
+void checkUnwrittenEntries(const std::string &modulePath);
 
 // services_checks.cpp
 void checkServiceNames(const std::string &modulePath);
