@@ -368,17 +368,28 @@ void expectUnwritten(const std::string &which, const std::string &written) {
   }
 }
 
+// The module's server of that class and name, as descriptor/servers
+// expects to find it.
+const ServerRecord &serverOf(const Host &host, const char *className, const char *node) {
+  const ServerRecord *server = host.module().findServer(className, node);
+  if (server == nullptr || server->activate == nullptr) {
+    fail(std::string("expected a ") + className + " server named " + node +
+         " with an activate routine, but the module has none");
+  }
+  return *server;
+}
+
 void checkHandlerRecords(const std::string &modulePath, const char *node, bool nodeFuncs) {
   const auto host = openHost(modulePath);
   if (!nodeFuncs) host->setServiceAvailable(Service::NodeFuncs, false);
-  const ServerRecord *server = host->module().findServer(SERVER_CLASS_NODE_HANDLER, node);
+  const ServerRecord &server = serverOf(*host, SERVER_CLASS_NODE_HANDLER, node);
   for (const HandlerCase &c : kHandlerCases) {
     const std::string which = std::string(node) + ": handler activation with " + c.what +
                               (nodeFuncs ? "" : " in a host without the node functions");
     HandlerLayout layout;
     prefill(layout, c.itemTable, c.renderTable);
     const HandlerLayout given = layout;
-    const int result = server->activate(c.version, host->global(), &layout.handler.record, nullptr);
+    const int result = server.activate(c.version, host->global(), &layout.handler.record, nullptr);
     const int expected =
         nodeFuncs || c.result == ACTIVATE_BAD_VERSION ? c.result : ACTIVATE_MISSING_SERVICE;
     expectResult(which, result, expected);
@@ -399,7 +410,7 @@ void checkInterfaceRecords(const std::string &modulePath, const char *node, bool
   host->setServiceAvailable(Service::Panel2, panels);
   host->setServiceAvailable(Service::Panel, panels);
   const Node &placed = placeNode(*host, node);
-  const ServerRecord *server = host->module().findServer(SERVER_CLASS_NODE_INTERFACE, node);
+  const ServerRecord &server = serverOf(*host, SERVER_CLASS_NODE_INTERFACE, node);
   for (const InterfaceCase &c : kInterfaceCases) {
     const std::string which = std::string(node) + ": interface activation with " + c.what +
                               (panels ? "" : " in a host without panels");
@@ -407,7 +418,7 @@ void checkInterfaceRecords(const std::string &modulePath, const char *node, bool
     std::memset(&record, kHostByte, sizeof record);
     record.record.inst = c.instance ? placed.instance() : nullptr;
     const Guarded<InterfaceRecord> given = record;
-    const int result = server->activate(c.version, host->global(), &record.record, nullptr);
+    const int result = server.activate(c.version, host->global(), &record.record, nullptr);
     const int expected =
         panels || c.result == ACTIVATE_BAD_VERSION ? c.result : ACTIVATE_MISSING_SERVICE;
     expectResult(which, result, expected);
