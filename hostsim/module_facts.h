@@ -37,6 +37,10 @@ inline std::string stageWeightInput(int stage) {
 // count itself is kept and saved as given.
 inline constexpr int32_t kStageLimit = 10000;
 
+// What either node's create reports when its instance cannot be had, the
+// one error any instance callback gives.
+inline constexpr const char *kCreateFailed = "Couldn't allocate memory for instance.";
+
 // Panel value ids: the single node's three and the multi node's one.
 inline constexpr uint32_t kReferenceObjectId = 0x8001;
 inline constexpr uint32_t kInvertId = 0x8002;

@@ -352,7 +352,7 @@ TEST_F(ModuleTest, AnInstanceThatCannotBeAllocatedIsReportedAndNothingIsMade) {
       node = &host.createNode(server, "target");
     }
     EXPECT_EQ(node->instance(), nullptr);
-    EXPECT_EQ(node->createError(), "Couldn't allocate memory for instance.");
+    EXPECT_EQ(node->createError(), facts::kCreateFailed);
     EXPECT_EQ(node->previewType(), -1);
     EXPECT_TRUE(node->inputs().empty());
     EXPECT_TRUE(node->outputs().empty());

@@ -257,27 +257,29 @@ void checkPanelTables(const std::string &modulePath) {
       fail(name + ": expected one hint array, for the panel as a whole, with tags the host " +
            "knows, but it was not so");
     }
-    std::vector<uintptr_t> expected = {PANEL_HINT_LABEL, 0,
-                                       reinterpret_cast<uintptr_t>(node.name().c_str()), 0};
-    expected.insert(expected.end(), layout.nodeHints.begin(), layout.nodeHints.end());
-    expected.push_back(0);
-    const std::vector<void *> &given = panel.rawHints.at(0);
-    bool same = given.size() == expected.size();
-    for (std::size_t i = 0; same && i < given.size(); ++i) {
-      const auto value = reinterpret_cast<uintptr_t>(given[i]);
-      // A callback's place: any function, but a function.
-      same = i >= 4 && expected[i] == 0 && i + 1 < given.size() ? value != 0 : value == expected[i];
+    // Each place of the array holds the value the host must find there, or
+    // none where any callback will do.
+    std::vector<std::optional<uintptr_t>> expected = {
+        PANEL_HINT_LABEL, 0, reinterpret_cast<uintptr_t>(node.name().c_str()), 0};
+    for (const uintptr_t hint : layout.nodeHints) {
+      expected.push_back(hint != 0 ? std::optional(hint) : std::nullopt);
     }
-    if (!same) {
+    expected.emplace_back(0);
+    const std::vector<void *> &given = panel.rawHints.at(0);
+    const auto holds = [](void *value, const std::optional<uintptr_t> &wanted) {
+      const auto held = reinterpret_cast<uintptr_t>(value);
+      return wanted ? held == *wanted : held != 0;
+    };
+    if (!std::equal(given.begin(), given.end(), expected.begin(), expected.end(), holds)) {
       std::vector<std::string> shownGiven;
       shownGiven.reserve(given.size());
       for (void *value : given) shownGiven.push_back(hex(reinterpret_cast<uintptr_t>(value)));
       std::vector<std::string> shownExpected;
       shownExpected.reserve(expected.size());
       for (std::size_t i = 0; i < expected.size(); ++i) {
-        shownExpected.push_back(i >= 4 && expected[i] == 0 && i + 1 < expected.size() ? "a callback"
-                                : i == 2 ? "the host's node name"
-                                         : hex(expected[i]));
+        shownExpected.push_back(!expected[i] ? "a callback"
+                                : i == 2     ? "the host's node name"
+                                             : hex(*expected[i]));
       }
       fail(name + ": expected the hint array " + joined(shownExpected) + ", but it is " +
            joined(shownGiven));

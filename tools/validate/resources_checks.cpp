@@ -186,9 +186,9 @@ void checkRefusedMemory(const std::string &modulePath) {
             fail(which + ": expected only a refused instance record to leave no instance, but " +
                  "there is none");
           }
-          if (node != nullptr && node->createError() != "Couldn't allocate memory for instance.") {
-            fail(which + ": expected create to report " +
-                 shown("Couldn't allocate memory for instance.") + ", but it reported " +
+          if (node != nullptr && node->createError() != kCreateFailed) {
+            fail(which + ": expected create to report " + shown(kCreateFailed) +
+                 ", but it reported " +
                  (node->createErrorSet() ? shown(node->createError()) : std::string("nothing")));
           }
           if (node != nullptr && (!node->inputs().empty() || !node->outputs().empty())) {

@@ -1,6 +1,7 @@
 // The services/* checks: the names a module looks the host's services up
 // by, in the order it tries them, for hosts that offer any one of a
 // service's names, any two, or none.
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -104,9 +105,8 @@ void checkServiceNames(const std::string &modulePath) {
           fail(which + ": expected the lookups " + joined(expected) + " (usage mode 0), but " +
                "it asked for " + joined(asked));
         }
-        bool found = false;
-        for (bool given : offered) found = found || given;
-        const int wanted = service.required && !found ? 2 : 0;
+        const bool found = std::find(offered.begin(), offered.end(), true) != offered.end();
+        const int wanted = service.required && !found ? ACTIVATE_MISSING_SERVICE : ACTIVATE_OK;
         if (result != wanted) {
           fail(which + ": expected the activation to give " + std::to_string(wanted) +
                ", but it gave " + std::to_string(result));

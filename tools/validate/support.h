@@ -25,6 +25,7 @@ using hostsim::Host;
 using hostsim::Node;
 using hostsim::PanelRecord;
 
+using hostsim::facts::kCreateFailed;
 using hostsim::facts::kInputSizeId;
 using hostsim::facts::kInvertId;
 using hostsim::facts::kMulti;
